@@ -1,0 +1,28 @@
+# Shared set-up for the scripts: a virtual environment with the build tools, and the package
+# built and installed into it. Sourced, not run.
+#   PYTHON  interpreter to build the environment from (default: python3)
+#   VENV    environment directory (default: .venv)
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+PYTHON=${PYTHON:-python3}
+VENV=${VENV:-$ROOT/.venv}
+
+log() { printf '\n== %s\n' "$*"; }
+
+# Creates the environment when missing and installs the given pip packages into it.
+ensure_venv() {
+    if [ ! -x "$VENV/bin/python" ]; then
+        log "creating $VENV from $($PYTHON --version 2>&1)"
+        "$PYTHON" -m venv "$VENV"
+    fi
+    "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check \
+        'scikit-build-core>=0.10' cmake ninja "$@" 2>&1 | grep -v '^WARNING: Location' || true
+}
+
+# Builds the extension (Release) and installs it into the environment.
+install_package() {
+    log "building and installing tessaryn into $VENV"
+    PATH="$VENV/bin:$PATH" "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check \
+        --no-build-isolation "$ROOT" 2>&1 | grep -v '^WARNING: Location' || true
+    "$VENV/bin/python" -c 'import tessaryn' || { echo "tessaryn did not install" >&2; return 1; }
+}

@@ -1,0 +1,100 @@
+// Words of local complementations that reduce a vertex operator to the identity.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "clifford/clifford.h"
+
+namespace tessaryn::clifford {
+
+/// One reduction word: up to five symbols, applied in order. Symbol 0 complements about the
+/// vertex being reduced (its VOP takes sqrt(iX) on the right), symbol 1 about its partner
+/// (the VOP takes S on the right).
+struct ReductionWord {
+    std::uint8_t length;
+    std::array<std::uint8_t, 5> symbols;
+};
+
+/// `REDUCTION_WORD[c]`: the word that takes VOP c to the identity. Where several shortest words
+/// exist this choice is fixed, because it decides which edges a reduction leaves behind; VOP 0
+/// gets four complementations about the vertex (net effect nil) rather than the empty word.
+inline constexpr std::array<ReductionWord, kVopCount> REDUCTION_WORD{{
+    {4, {0, 0, 0, 0}},     // 0
+    {2, {0, 0}},           // 1
+    {4, {0, 0, 1, 1}},     // 2
+    {2, {1, 1}},           // 3
+    {3, {0, 0, 1}},        // 4
+    {1, {1}},              // 5
+    {3, {1, 1, 1}},        // 6
+    {3, {1, 0, 0}},        // 7
+    {3, {0, 1, 0}},        // 8
+    {5, {0, 0, 0, 1, 0}},  // 9
+    {5, {0, 1, 1, 1, 0}},  // 10
+    {5, {0, 1, 0, 0, 0}},  // 11
+    {3, {1, 1, 0}},        // 12
+    {3, {0, 1, 1}},        // 13
+    {3, {0, 0, 0}},        // 14
+    {1, {0}},              // 15
+    {4, {0, 1, 1, 1}},     // 16
+    {4, {0, 1, 0, 0}},     // 17
+    {2, {0, 1}},           // 18
+    {4, {0, 0, 0, 1}},     // 19
+    {4, {1, 0, 0, 0}},     // 20
+    {4, {1, 1, 1, 0}},     // 21
+    {2, {1, 0}},           // 22
+    {4, {0, 0, 1, 0}},     // 23
+}};
+
+namespace derive {
+
+constexpr Vop apply_word(Vop c, const ReductionWord& w) {
+    for (int i = 0; i < w.length; ++i) c = product(c, w.symbols[i] == 0 ? kSqrtIX : kS);
+    return c;
+}
+
+constexpr bool reduction_words_reach_identity() {
+    int symbols = 0;
+    for (int c = 0; c < kVopCount; ++c) {
+        const ReductionWord& w = REDUCTION_WORD[c];
+        if (w.length < 1 || w.length > 5 || apply_word(c, w) != kIdentity) return false;
+        for (int i = 0; i < w.length; ++i)
+            if (w.symbols[i] > 1) return false;
+        symbols += w.length;
+    }
+    return symbols == 78;
+}
+
+/// Length of the shortest word taking c to the identity, by breadth-first search over both symbols.
+constexpr int shortest_word_length(Vop c) {
+    if (c == kIdentity) return 0;
+    std::array<int, kVopCount> dist{};
+    for (int& d : dist) d = -1;
+    std::array<Vop, kVopCount> queue{};
+    int head = 0, tail = 0;
+    queue[tail++] = c;
+    dist[c] = 0;
+    while (head < tail) {
+        const Vop x = queue[head++];
+        for (const Vop step : {kSqrtIX, kS}) {
+            const Vop y = product(x, step);
+            if (dist[y] >= 0) continue;
+            dist[y] = dist[x] + 1;
+            if (y == kIdentity) return dist[y];
+            queue[tail++] = y;
+        }
+    }
+    return -1;
+}
+
+constexpr bool reduction_words_shortest() {
+    for (int c = 1; c < kVopCount; ++c)
+        if (REDUCTION_WORD[c].length != shortest_word_length(c)) return false;
+    return true;
+}
+
+static_assert(reduction_words_reach_identity(), "a reduction word does not end at the identity");
+static_assert(reduction_words_shortest(), "a reduction word is longer than needed");
+
+}  // namespace derive
+}  // namespace tessaryn::clifford

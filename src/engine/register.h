@@ -1,0 +1,100 @@
+// The whole quantum state of one simulator: a VOP per vertex and a dense adjacency bit matrix.
+//
+// The represented state is (vop[0] ⊗ … ⊗ vop[n-1]) · |G⟩ with |G⟩ the graph state of the edges.
+// Adjacency is one contiguous row-major matrix: row v holds the neighbours of v in `stride()`
+// words, bit length n. Invariants kept by every engine operation: every VOP is below 24,
+// adjacency is symmetric, no vertex is its own neighbour, and padding bits are zero.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <utility>
+
+#include "clifford/clifford.h"
+#include "engine/bitset.h"
+
+namespace tessaryn {
+
+using clifford::Vop;
+
+class Register {
+public:
+    /// n qubits in |0…0⟩: no edges, every VOP the Hadamard. Faults "capacity overflow" when n
+    /// exceeds the largest signed word; throws std::bad_alloc when the storage cannot be had.
+    /// All storage is requested here, so an impossible size fails now rather than when touched.
+    explicit Register(std::uint64_t qubit_amount);
+
+    Register(Register&& other) noexcept
+        : n_(std::exchange(other.n_, 0)),
+          stride_(std::exchange(other.stride_, 0)),
+          vop_(std::move(other.vop_)),
+          adj_(std::move(other.adj_)) {}
+    Register& operator=(Register&& other) noexcept {
+        n_ = std::exchange(other.n_, 0);
+        stride_ = std::exchange(other.stride_, 0);
+        vop_ = std::move(other.vop_);
+        adj_ = std::move(other.adj_);
+        return *this;
+    }
+    Register(const Register&) = delete;
+    Register& operator=(const Register&) = delete;
+
+    /// Deep, independent copy. Cost: n²/8 bytes copied.
+    Register clone() const;
+
+    /// Number of qubits.
+    std::uint64_t size() const noexcept { return n_; }
+    /// Words per adjacency row.
+    std::size_t stride() const noexcept { return stride_; }
+
+    Vop vop(std::uint64_t v) const noexcept { return vop_[v]; }
+    void set_vop(std::uint64_t v, Vop c) noexcept { vop_[v] = c; }
+
+    std::span<const Word> row(std::uint64_t v) const noexcept { return {adj_.get() + v * stride_, stride_}; }
+    std::span<Word> row_mut(std::uint64_t v) noexcept { return {adj_.get() + v * stride_, stride_}; }
+
+    bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept { return bits::test(row(a), b); }
+    void add_edge(std::uint64_t a, std::uint64_t b) noexcept {
+        bits::set(row_mut(a), b);
+        bits::set(row_mut(b), a);
+    }
+    void remove_edge(std::uint64_t a, std::uint64_t b) noexcept {
+        bits::clear(row_mut(a), b);
+        bits::clear(row_mut(b), a);
+    }
+    void toggle_edge(std::uint64_t a, std::uint64_t b) noexcept {
+        bits::flip(row_mut(a), b);
+        bits::flip(row_mut(b), a);
+    }
+
+    /// Number of neighbours. Cost: one popcount per row word.
+    std::uint64_t degree(std::uint64_t v) const noexcept { return bits::count(row(v)); }
+    bool isolated(std::uint64_t v) const noexcept { return bits::none(row(v)); }
+    /// Smallest neighbour of v, or kNoVertex.
+    std::uint64_t first_neighbour(std::uint64_t v) const noexcept { return bits::first(row(v)); }
+    /// Copy of v's neighbour set.
+    BitSet neighbours(std::uint64_t v) const { return BitSet(row(v), n_); }
+
+    template <class F>
+    void for_each_neighbour(std::uint64_t v, F&& f) const {
+        bits::for_each(row(v), f);
+    }
+
+    /// Same VOPs and same edges.
+    friend bool operator==(const Register& a, const Register& b) noexcept;
+
+private:
+    struct Free {
+        void operator()(void* p) const noexcept { std::free(p); }
+    };
+    Register() = default;
+
+    std::uint64_t n_ = 0;
+    std::size_t stride_ = 0;
+    std::unique_ptr<Vop[], Free> vop_;
+    std::unique_ptr<Word[], Free> adj_;
+};
+
+}  // namespace tessaryn

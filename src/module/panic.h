@@ -1,0 +1,63 @@
+// Internal faults at the interpreter boundary: the `PanicException` type, the boundary wrapper
+// around every entry from the interpreter, and the resumption of a fault that came back from Python.
+#pragma once
+
+#include <new>
+#include <string>
+
+#include "engine/fault.h"
+#include "module/python.h"
+
+namespace tessaryn::py {
+
+/// A fault that reached us from Python as a raised `PanicException` (for example through an
+/// `__index__` that called into another simulator); it has already been reported.
+class ResumedFault : public Fault {
+public:
+    using Fault::Fault;
+};
+
+/// The `PanicException` type, created on first use and kept for the process; null with the
+/// error set when it cannot be made.
+PyObject* panic_type() noexcept;
+
+/// Whether `exc` is an instance of `PanicException`.
+bool is_panic(PyObject* exc) noexcept;
+
+/// Writes "uncaught panic at ffi boundary" and aborts: for faults that cannot be reported.
+[[noreturn]] void abort_uncaught() noexcept;
+
+/// Writes the fault diagnostic (source position and message) to standard error.
+void report_fault(const Fault& fault) noexcept;
+
+/// Sets a new `PanicException` carrying `message` as the pending error.
+void raise_panic(const std::string& message) noexcept;
+
+/// Given a fetched `PanicException`, writes a notice and the exception with its traceback to
+/// standard error, then continues the fault by throwing ResumedFault with the same message.
+[[noreturn]] void resume_panic(Ref exc);
+
+/// Runs `body` (returning a new reference, or null with an error set) so that no C++ exception
+/// escapes into the interpreter: a Fault becomes `PanicException`, std::bad_alloc MemoryError.
+template <class F>
+PyObject* trampoline(F&& body) noexcept {
+    try {
+        return body();
+    } catch (const ResumedFault& fault) {
+        raise_panic(fault.message());
+    } catch (const Fault& fault) {
+        report_fault(fault);
+        raise_panic(fault.message());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        const Fault fault(e.what());
+        report_fault(fault);
+        raise_panic(fault.message());
+    } catch (...) {
+        abort_uncaught();
+    }
+    return nullptr;
+}
+
+}  // namespace tessaryn::py
