@@ -4,6 +4,8 @@
 #include <new>
 
 #include "engine/gates.h"
+#include "engine/measure.h"
+#include "engine/random.h"
 #include "engine/register.h"
 #include "module/frame.h"
 #include "module/panic.h"
@@ -59,6 +61,18 @@ struct SingleQubitGate {
     static PyObject* to_python(Unit) { Py_RETURN_NONE; }
 };
 
+template <clifford::Axis A>
+struct Measurement {
+    using Args = OneIndex;
+    using Result = std::uint8_t;
+    static constexpr Access kAccess = Access::exclusive;
+    static std::uint8_t run(Register& reg, const Args& a) {
+        ThreadRandom rng;
+        return measure(reg, a.q, A, rng);
+    }
+    static PyObject* to_python(std::uint8_t bit) { return make_measurement_result(bit); }
+};
+
 // The frame every method shares: bind, check the receiver, borrow, convert, run, release, convert back.
 template <const FunctionDescription& D, class Op>
 PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -87,6 +101,9 @@ constexpr FunctionDescription kZ{"Tessaryn", "z", {Param::qubit}, 1};
 constexpr FunctionDescription kH{"Tessaryn", "h", {Param::qubit}, 1};
 constexpr FunctionDescription kS{"Tessaryn", "s", {Param::qubit}, 1};
 constexpr FunctionDescription kSdag{"Tessaryn", "sdag", {Param::qubit}, 1};
+constexpr FunctionDescription kMeasureX{"Tessaryn", "measure_x", {Param::qubit}, 1};
+constexpr FunctionDescription kMeasureY{"Tessaryn", "measure_y", {Param::qubit}, 1};
+constexpr FunctionDescription kMeasureZ{"Tessaryn", "measure_z", {Param::qubit}, 1};
 
 template <const FunctionDescription& D, class Op>
 constexpr PyMethodDef def(const char* doc) {
@@ -107,6 +124,15 @@ PyMethodDef g_methods[] = {
         "s($self, qubit)\n--\n\nApply an S (phase) gate to the given qubit.\n\n`node` is the index of the qubit."),
     def<kSdag, SingleQubitGate<clifford::kSdag>>("sdag($self, qubit)\n--\n\nApply an S\u2020 (inverse phase) gate to "
                                                  "the given qubit.\n\n`node` is the index of the qubit."),
+    def<kMeasureX, Measurement<clifford::Axis::X>>(
+        "measure_x($self, qubit)\n--\n\nPerform a projective measurement of `qubit` in the X basis.\n\nReturns "
+        "`MeasurementResult.PlusOne` or `MeasurementResult.MinusOne`."),
+    def<kMeasureY, Measurement<clifford::Axis::Y>>(
+        "measure_y($self, qubit)\n--\n\nPerform a projective measurement of `qubit` in the Y basis.\n\nReturns "
+        "`MeasurementResult.PlusOne` or `MeasurementResult.MinusOne`."),
+    def<kMeasureZ, Measurement<clifford::Axis::Z>>(
+        "measure_z($self, qubit)\n--\n\nPerform a projective measurement of `qubit` in the Z basis.\n\nReturns "
+        "`MeasurementResult.PlusOne` or `MeasurementResult.MinusOne`."),
     {nullptr, nullptr, 0, nullptr},
 };
 

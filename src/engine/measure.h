@@ -1,0 +1,20 @@
+// Projective measurement of one qubit along X, Y or Z, done on the graph representation.
+#pragma once
+
+#include <cstdint>
+
+#include "clifford/clifford.h"
+#include "engine/random.h"
+#include "engine/register.h"
+
+namespace tessaryn {
+
+/// Measures qubit q along `axis` and collapses the register onto the result. Returns the
+/// outcome bit (0: eigenvalue +1, 1: eigenvalue -1). Faults with the index message, before any
+/// change, unless q < n. A random outcome draws one `random_bit` from `rng` before the register
+/// changes and leaves q without edges; a certain outcome draws nothing and changes nothing.
+/// Cost: Z linear in deg(q), Y quadratic in deg(q), X proportional to deg(q)·deg(b) for the
+/// smallest neighbour b; plus scans of the rows of q and b.
+std::uint8_t measure(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng);
+
+}  // namespace tessaryn

@@ -1,0 +1,110 @@
+// A dense state-vector simulator for a few qubits: the reference that engine operations are
+// checked against. Qubit q is bit q of the basis index.
+#pragma once
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+#include "clifford_matrices.h"
+#include "engine/register.h"
+
+namespace tessaryn::testing {
+
+class StateVector {
+public:
+    /// |0…0⟩ on n qubits.
+    explicit StateVector(int n) : n_(n), amp_(std::size_t{1} << n, 0) { amp_[0] = 1; }
+
+    /// The state a register represents: the VOPs applied after the graph state of its edges.
+    static StateVector from_register(const Register& reg) {
+        const int n = static_cast<int>(reg.size());
+        StateVector s(n);
+        const double a = std::pow(2.0, -0.5 * n);
+        for (auto& x : s.amp_) x = a;
+        for (int u = 0; u < n; ++u)
+            for (int v = u + 1; v < n; ++v)
+                if (reg.has_edge(u, v)) s.cz(u, v);
+        for (int v = 0; v < n; ++v) s.apply(v, clifford_matrix(reg.vop(v)));
+        return s;
+    }
+
+    int qubits() const { return n_; }
+
+    void apply(int q, const Mat2& m) {
+        const std::size_t bit = std::size_t{1} << q;
+        for (std::size_t i = 0; i < amp_.size(); ++i) {
+            if (i & bit) continue;
+            const cd a0 = amp_[i], a1 = amp_[i | bit];
+            amp_[i] = m[0] * a0 + m[1] * a1;
+            amp_[i | bit] = m[2] * a0 + m[3] * a1;
+        }
+    }
+
+    void cz(int a, int b) {
+        const std::size_t mask = (std::size_t{1} << a) | (std::size_t{1} << b);
+        for (std::size_t i = 0; i < amp_.size(); ++i)
+            if ((i & mask) == mask) amp_[i] = -amp_[i];
+    }
+
+    /// Probability that measuring P_axis on q gives eigenvalue (-1)^outcome.
+    double probability(int q, int axis, int outcome) const {
+        StateVector p = *this;
+        p.apply(q, projector(axis, outcome));
+        return p.norm2();
+    }
+
+    /// Projects onto eigenvalue (-1)^outcome of P_axis on q and renormalises.
+    void project(int q, int axis, int outcome) {
+        apply(q, projector(axis, outcome));
+        const double scale = 1 / std::sqrt(norm2());
+        for (auto& x : amp_) x *= scale;
+    }
+
+    double norm2() const {
+        double s = 0;
+        for (const auto& x : amp_) s += std::norm(x);
+        return s;
+    }
+
+    /// |⟨a|b⟩| = 1 for normalised states.
+    friend bool equal_up_to_phase(const StateVector& a, const StateVector& b, double tol = 1e-9) {
+        if (a.n_ != b.n_) return false;
+        cd overlap = 0;
+        for (std::size_t i = 0; i < a.amp_.size(); ++i) overlap += std::conj(a.amp_[i]) * b.amp_[i];
+        return std::abs(std::abs(overlap) - 1) < tol && std::abs(a.norm2() - 1) < tol && std::abs(b.norm2() - 1) < tol;
+    }
+
+    /// Whether the state is a product across the cut between `part` (a qubit mask) and the rest:
+    /// the amplitude matrix indexed by (part bits, rest bits) has rank one.
+    bool is_product_across(std::uint64_t part) const {
+        // Rows over the assignments of `part`, columns over the rest; rank one iff every 2x2 minor vanishes.
+        std::vector<std::size_t> rows, cols;
+        for (std::size_t i = 0; i < amp_.size(); ++i) {
+            if ((i & ~part) == 0) rows.push_back(i);
+            if ((i & part) == 0) cols.push_back(i);
+        }
+        std::size_t r0 = 0, c0 = 0;
+        double best = 0;
+        for (auto r : rows)
+            for (auto c : cols)
+                if (std::abs(amp_[r | c]) > best) best = std::abs(amp_[r | c]), r0 = r, c0 = c;
+        for (auto r : rows)
+            for (auto c : cols)
+                if (std::abs(amp_[r | c] * amp_[r0 | c0] - amp_[r | c0] * amp_[r0 | c]) > 1e-9) return false;
+        return true;
+    }
+
+    static Mat2 projector(int axis, int outcome) {
+        const Mat2& p = pauli(axis);
+        const double s = outcome ? -0.5 : 0.5;
+        return {0.5 + s * p[0], s * p[1], s * p[2], 0.5 + s * p[3]};
+    }
+
+private:
+    int n_;
+    std::vector<cd> amp_;
+};
+
+}  // namespace tessaryn::testing

@@ -1,0 +1,62 @@
+// Shared pieces of the engine tests: scripted randomness and random registers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <random>
+
+#include "engine/random.h"
+#include "engine/register.h"
+
+namespace tessaryn::testing {
+
+/// Hands out scripted words, then fails the test if more are drawn than were scripted.
+class ScriptedSource final : public RandomSource {
+public:
+    ScriptedSource() = default;
+    ScriptedSource(std::initializer_list<std::uint32_t> words) : words_(words) {}
+
+    void push(std::uint32_t w) { words_.push_back(w); }
+    /// Scripts the word that makes `random_bit` return `bit`.
+    void push_bit(bool bit) { push(bit ? 0x80000000u : 0x7FFFFFFFu); }
+
+    std::uint32_t next_u32() override {
+        ++drawn_;
+        if (words_.empty()) {
+            ADD_FAILURE() << "drew more random words than scripted";
+            return 0;
+        }
+        const std::uint32_t w = words_.front();
+        words_.pop_front();
+        return w;
+    }
+
+    int drawn() const { return drawn_; }
+    std::size_t left() const { return words_.size(); }
+
+private:
+    std::deque<std::uint32_t> words_;
+    int drawn_ = 0;
+};
+
+/// Any graph with any VOPs is a valid state: edges with probability p, uniform VOPs.
+inline Register random_register(std::mt19937_64& gen, int n, double p = 0.5) {
+    Register reg(n);
+    std::bernoulli_distribution edge(p);
+    std::uniform_int_distribution<int> vop(0, 23);
+    for (int u = 0; u < n; ++u) {
+        reg.set_vop(u, static_cast<Vop>(vop(gen)));
+        for (int v = u + 1; v < n; ++v)
+            if (edge(gen)) reg.add_edge(u, v);
+    }
+    return reg;
+}
+
+/// Fixed seed for a randomised test, shown with every failure inside the test.
+#define TESSARYN_SEED(name, value)                    \
+    const std::uint64_t name = (value);               \
+    SCOPED_TRACE(::testing::Message() << "seed " << name)
+
+}  // namespace tessaryn::testing
