@@ -3,8 +3,11 @@
 #include <cstdint>
 #include <new>
 
+#include "engine/cz.h"
+#include "engine/entangled_group.h"
 #include "engine/gates.h"
 #include "engine/measure.h"
+#include "engine/peek.h"
 #include "engine/random.h"
 #include "engine/register.h"
 #include "module/frame.h"
@@ -47,6 +50,13 @@ struct TwoIndices {
     }
 };
 
+struct IndexSet {
+    std::vector<std::uint64_t> qubits;
+    bool convert(const FunctionDescription& d, PyObject* const* argv) {
+        return extract_index_set(argv[0], d.params[0], qubits);
+    }
+};
+
 // --- Operations: each names its argument shape, access, engine call and result conversion. ----
 
 template <Vop G>
@@ -56,6 +66,18 @@ struct SingleQubitGate {
     static constexpr Access kAccess = Access::exclusive;
     static Unit run(Register& reg, const Args& a) {
         single_qubit_gate(reg, a.q, G);
+        return {};
+    }
+    static PyObject* to_python(Unit) { Py_RETURN_NONE; }
+};
+
+template <void (*Gate)(Register&, std::uint64_t, std::uint64_t)>
+struct TwoQubitGate {
+    using Args = TwoIndices;
+    using Result = Unit;
+    static constexpr Access kAccess = Access::exclusive;
+    static Unit run(Register& reg, const Args& a) {
+        Gate(reg, a.c, a.t);
         return {};
     }
     static PyObject* to_python(Unit) { Py_RETURN_NONE; }
@@ -71,6 +93,42 @@ struct Measurement {
         return measure(reg, a.q, A, rng);
     }
     static PyObject* to_python(std::uint8_t bit) { return make_measurement_result(bit); }
+};
+
+struct EntangledGroup {
+    using Args = OneIndex;
+    using Result = std::vector<std::uint64_t>;
+    static constexpr Access kAccess = Access::shared;
+    static Result run(const Register& reg, const Args& a) { return entangled_group(reg, a.q); }
+    static PyObject* to_python(const Result& group) {
+        Ref set(PySet_New(nullptr));
+        if (!set) return nullptr;
+        for (const std::uint64_t q : group) {
+            Ref item(PyLong_FromUnsignedLongLong(q));
+            if (!item || PySet_Add(set.get(), item.get()) < 0) return nullptr;
+        }
+        return set.release();
+    }
+};
+
+struct Peek {
+    using Args = IndexSet;
+    using Result = std::vector<PeekResult>;
+    static constexpr Access kAccess = Access::shared;
+    static Result run(const Register& reg, const Args& a) {
+        ThreadRandom rng;
+        return peek(reg, a.qubits, rng);
+    }
+    static PyObject* to_python(const Result& results) {
+        Ref dict(PyDict_New());
+        if (!dict) return nullptr;
+        for (const PeekResult& r : results) {
+            Ref key(PyLong_FromUnsignedLongLong(r.qubit));
+            Ref value(make_outcome(r.outcome, static_cast<std::uint8_t>(r.axis)));
+            if (!key || !value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+        }
+        return dict.release();
+    }
 };
 
 // The frame every method shares: bind, check the receiver, borrow, convert, run, release, convert back.
@@ -101,9 +159,20 @@ constexpr FunctionDescription kZ{"Tessaryn", "z", {Param::qubit}, 1};
 constexpr FunctionDescription kH{"Tessaryn", "h", {Param::qubit}, 1};
 constexpr FunctionDescription kS{"Tessaryn", "s", {Param::qubit}, 1};
 constexpr FunctionDescription kSdag{"Tessaryn", "sdag", {Param::qubit}, 1};
+constexpr FunctionDescription kCz{"Tessaryn", "cz", {Param::control, Param::target}, 2};
+constexpr FunctionDescription kCx{"Tessaryn", "cx", {Param::control, Param::target}, 2};
+constexpr FunctionDescription kXcx{"Tessaryn", "xcx", {Param::control, Param::target}, 2};
+constexpr FunctionDescription kYcx{"Tessaryn", "ycx", {Param::control, Param::target}, 2};
+constexpr FunctionDescription kXcz{"Tessaryn", "xcz", {Param::control, Param::target}, 2};
+constexpr FunctionDescription kYcz{"Tessaryn", "ycz", {Param::control, Param::target}, 2};
+constexpr FunctionDescription kCy{"Tessaryn", "cy", {Param::control, Param::target}, 2};
+constexpr FunctionDescription kXcy{"Tessaryn", "xcy", {Param::control, Param::target}, 2};
+constexpr FunctionDescription kYcy{"Tessaryn", "ycy", {Param::control, Param::target}, 2};
 constexpr FunctionDescription kMeasureX{"Tessaryn", "measure_x", {Param::qubit}, 1};
 constexpr FunctionDescription kMeasureY{"Tessaryn", "measure_y", {Param::qubit}, 1};
 constexpr FunctionDescription kMeasureZ{"Tessaryn", "measure_z", {Param::qubit}, 1};
+constexpr FunctionDescription kGroup{"Tessaryn", "get_entangled_group", {Param::qubit}, 1};
+constexpr FunctionDescription kPeek{"Tessaryn", "peek_measure_set", {Param::qubits}, 1};
 
 template <const FunctionDescription& D, class Op>
 constexpr PyMethodDef def(const char* doc) {
@@ -124,6 +193,20 @@ PyMethodDef g_methods[] = {
         "s($self, qubit)\n--\n\nApply an S (phase) gate to the given qubit.\n\n`node` is the index of the qubit."),
     def<kSdag, SingleQubitGate<clifford::kSdag>>("sdag($self, qubit)\n--\n\nApply an S\u2020 (inverse phase) gate to "
                                                  "the given qubit.\n\n`node` is the index of the qubit."),
+    def<kCz, TwoQubitGate<cz>>(
+        "cz($self, control, target)\n--\n\nApply a controlled-Z (CZ) gate with `control` and `target` qubits."),
+    def<kCx, TwoQubitGate<cx>>(
+        "cx($self, control, target)\n--\n\nApply a controlled-X (CX) / CNOT gate with `control` and `target`."),
+    def<kXcx, TwoQubitGate<xcx>>("xcx($self, control, target)\n--\n\nApply an X-controlled X gate (CX in the X basis)."),
+    def<kYcx, TwoQubitGate<ycx>>(
+        "ycx($self, control, target)\n--\n\nApply a Y-controlled X gate (control qubit in the Y basis)."),
+    def<kXcz, TwoQubitGate<xcz>>("xcz($self, control, target)\n--\n\nApply an X-controlled Z gate (target in X basis)."),
+    def<kYcz, TwoQubitGate<ycz>>("ycz($self, control, target)\n--\n\nApply a Y-controlled Z gate (target in Y basis)."),
+    def<kCy, TwoQubitGate<cy>>(
+        "cy($self, control, target)\n--\n\nApply a controlled-Y (CY) gate with `control` and `target`."),
+    def<kXcy, TwoQubitGate<xcy>>(
+        "xcy($self, control, target)\n--\n\nApply an X-controlled Y gate (control in X basis)."),
+    def<kYcy, TwoQubitGate<ycy>>("ycy($self, control, target)\n--\n\nApply a Y-controlled Y gate (both in Y basis)."),
     def<kMeasureX, Measurement<clifford::Axis::X>>(
         "measure_x($self, qubit)\n--\n\nPerform a projective measurement of `qubit` in the X basis.\n\nReturns "
         "`MeasurementResult.PlusOne` or `MeasurementResult.MinusOne`."),
@@ -133,6 +216,11 @@ PyMethodDef g_methods[] = {
     def<kMeasureZ, Measurement<clifford::Axis::Z>>(
         "measure_z($self, qubit)\n--\n\nPerform a projective measurement of `qubit` in the Z basis.\n\nReturns "
         "`MeasurementResult.PlusOne` or `MeasurementResult.MinusOne`."),
+    def<kGroup, EntangledGroup>("get_entangled_group($self, qubit)\n--\n\nReturn the set of qubits that are entangled "
+                                "with `qubit`.\n\nThis follows adjacency in the underlying graph."),
+    def<kPeek, Peek>("peek_measure_set($self, qubits)\n--\n\nSimulate measurements on a set of `qubits` without "
+                     "modifying the real state.\n\nReturns a map from qubit index to `Outcome` (result and axis "
+                     "used)."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -30,7 +30,26 @@ public:
         return s;
     }
 
+    /// A state from its 2^n amplitudes.
+    static StateVector from_amplitudes(int n, std::vector<cd> amps) {
+        StateVector s(0);
+        s.n_ = n;
+        s.amp_ = std::move(amps);
+        return s;
+    }
+
     int qubits() const { return n_; }
+    const std::vector<cd>& amplitudes() const { return amp_; }
+
+    /// Applies |off⟩⟨off| ⊗ I + |on⟩⟨on| ⊗ P_target_axis, where on/off are the -1/+1
+    /// eigenstates of P_control_axis on `control`: the defining form of the controlled-Pauli gates.
+    void controlled_pauli(int control, int control_axis, int target, int target_axis) {
+        StateVector on = *this;
+        on.apply(control, projector(control_axis, 1));
+        on.apply(target, pauli(target_axis));
+        apply(control, projector(control_axis, 0));
+        for (std::size_t i = 0; i < amp_.size(); ++i) amp_[i] += on.amp_[i];
+    }
 
     void apply(int q, const Mat2& m) {
         const std::size_t bit = std::size_t{1} << q;

@@ -124,3 +124,12 @@ def test_only_the_module_entry_is_exported():
     proc = subprocess.run(["nm", "-D", "--defined-only", path], capture_output=True, text=True, check=True)
     names = [line.split()[-1] for line in proc.stdout.splitlines() if line.strip()]
     assert names == ["PyInit_tessaryn"]
+
+
+def test_method_table_has_all_twenty_in_order():
+    names = [n for n in Tessaryn.__dict__ if not n.startswith("__")]
+    assert names == [
+        "x", "y", "z", "h", "s", "sdag",
+        "cz", "cx", "xcx", "ycx", "xcz", "ycz", "cy", "xcy", "ycy",
+        "measure_x", "measure_y", "measure_z", "get_entangled_group", "peek_measure_set",
+    ]  # fmt: skip

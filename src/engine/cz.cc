@@ -1,0 +1,120 @@
+#include "engine/cz.h"
+
+#include <string>
+
+#include "clifford/cz_table.h"
+#include "engine/fault.h"
+#include "engine/gates.h"
+#include "engine/local_complement.h"
+
+namespace tessaryn {
+namespace {
+
+using namespace clifford;
+
+[[noreturn, gnu::cold]] void fail_same(std::uint64_t a, std::uint64_t b) {
+    fail("assertion `left != right` failed: Same control and target not allowed\n  left: " + std::to_string(a) +
+         "\n right: " + std::to_string(b));
+}
+
+// The checks of cz, in its order: distinct first, then a, then b.
+inline void check_cz(const Register& reg, std::uint64_t a, std::uint64_t b) {
+    if (a == b) [[unlikely]]
+        fail_same(a, b);
+    check_index(reg.size(), a);
+    check_index(reg.size(), b);
+}
+
+// Whether v has a neighbour other than w. Stops at the first word that shows one.
+bool has_other_neighbour(const Register& reg, std::uint64_t v, std::uint64_t w) {
+    const auto row = reg.row(v);
+    const std::size_t wk = w / kWordBits;
+    const Word wmask = ~(Word{1} << (w % kWordBits));
+    for (std::size_t k = 0; k < row.size(); ++k)
+        if ((k == wk ? row[k] & wmask : row[k]) != 0) return true;
+    return false;
+}
+
+void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
+    // Each test reads the register as it stands at its own step: a reduction of one vertex can
+    // give the other new neighbours or a new VOP.
+    if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
+    if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a);
+    if (has_other_neighbour(reg, a, b) && !is_diagonal(reg.vop(a))) remove_vop(reg, a, b);
+    const CzEntry e = cz_entry(reg.has_edge(a, b), reg.vop(a), reg.vop(b));
+    if (e.edge)
+        reg.add_edge(a, b);
+    else
+        reg.remove_edge(a, b);
+    reg.set_vop(a, e.a);
+    reg.set_vop(b, e.b);
+}
+
+// Steps of the controlled-Pauli programs. `_c`/`_t` name the qubit; cz_ct is cz(c, t).
+enum class Step { check_c, check_t, h_c, h_t, s_c, s_t, sdag_c, sdag_t, cz_ct, cz_tc };
+
+template <Step S>
+void check_step(const Register& reg, std::uint64_t c, std::uint64_t t) {
+    if constexpr (S == Step::check_c) check_index(reg.size(), c);
+    if constexpr (S == Step::check_t) check_index(reg.size(), t);
+    if constexpr (S == Step::cz_ct) check_cz(reg, c, t);
+    if constexpr (S == Step::cz_tc) check_cz(reg, t, c);
+}
+
+template <Step S>
+void run_step(Register& reg, std::uint64_t c, std::uint64_t t) {
+    if constexpr (S == Step::h_c) apply_gate(reg, c, kHadamard);
+    if constexpr (S == Step::h_t) apply_gate(reg, t, kHadamard);
+    if constexpr (S == Step::s_c) apply_gate(reg, c, kS);
+    if constexpr (S == Step::s_t) apply_gate(reg, t, kS);
+    if constexpr (S == Step::sdag_c) apply_gate(reg, c, kSdag);
+    if constexpr (S == Step::sdag_t) apply_gate(reg, t, kSdag);
+    if constexpr (S == Step::cz_ct) cz_checked(reg, c, t);
+    if constexpr (S == Step::cz_tc) cz_checked(reg, t, c);
+}
+
+// All checks in step order first, then all steps: a failing gate leaves the register as it was.
+template <Step... S>
+void program(Register& reg, std::uint64_t c, std::uint64_t t) {
+    (check_step<S>(reg, c, t), ...);
+    (run_step<S>(reg, c, t), ...);
+}
+
+}  // namespace
+
+void cz(Register& reg, std::uint64_t a, std::uint64_t b) {
+    check_cz(reg, a, b);
+    cz_checked(reg, a, b);
+}
+
+using enum Step;
+
+void cx(Register& reg, std::uint64_t c, std::uint64_t t) { program<check_t, h_t, cz_ct, h_t>(reg, c, t); }
+
+void cy(Register& reg, std::uint64_t c, std::uint64_t t) {
+    program<check_t, sdag_t, h_t, cz_ct, h_t, s_t>(reg, c, t);
+}
+
+void xcx(Register& reg, std::uint64_t c, std::uint64_t t) {
+    program<check_c, h_c, check_t, h_t, cz_ct, h_t, h_c>(reg, c, t);
+}
+
+void xcy(Register& reg, std::uint64_t c, std::uint64_t t) {
+    program<check_t, sdag_t, h_t, check_c, h_c, cz_tc, h_c, h_t, s_t>(reg, c, t);
+}
+
+void xcz(Register& reg, std::uint64_t c, std::uint64_t t) { program<check_c, h_c, cz_tc, h_c>(reg, c, t); }
+
+void ycx(Register& reg, std::uint64_t c, std::uint64_t t) {
+    program<check_c, sdag_c, h_c, check_t, h_t, cz_ct, h_t, h_c, s_c>(reg, c, t);
+}
+
+void ycy(Register& reg, std::uint64_t c, std::uint64_t t) {
+    program<check_t, sdag_t, check_c, sdag_c, h_c, h_t, cz_ct, h_t, h_c, s_c, s_t>(reg, c, t);
+}
+
+void ycz(Register& reg, std::uint64_t c, std::uint64_t t) {
+    program<check_c, sdag_c, h_c, cz_tc, h_c, s_c>(reg, c, t);
+}
+
+}  // namespace tessaryn

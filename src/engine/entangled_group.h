@@ -1,0 +1,16 @@
+// Connected components of the graph: the qubits a qubit is entangled with.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/register.h"
+
+namespace tessaryn {
+
+/// The connected component of q (q included), in breadth-first order. Faults with the index
+/// message unless q < n. Reads only the adjacency. Cost: one row scan per member plus n/8 bytes
+/// for the visited set.
+std::vector<std::uint64_t> entangled_group(const Register& reg, std::uint64_t q);
+
+}  // namespace tessaryn

@@ -1,0 +1,71 @@
+#include "engine/entangled_group.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "engine/cz.h"
+#include "engine/fault.h"
+#include "engine/gates.h"
+#include "statevector.h"
+#include "test_support.h"
+
+namespace tessaryn {
+namespace {
+
+std::vector<std::uint64_t> sorted_group(const Register& reg, std::uint64_t q) {
+    auto g = entangled_group(reg, q);
+    std::sort(g.begin(), g.end());
+    return g;
+}
+
+TEST(EntangledGroup, follows_edges) {
+    Register reg(4);
+    EXPECT_EQ(sorted_group(reg, 2), (std::vector<std::uint64_t>{2}));
+    cz(reg, 0, 1);  // both still |0>: no edge
+    EXPECT_EQ(sorted_group(reg, 0), (std::vector<std::uint64_t>{0}));
+    for (int q = 0; q < 4; ++q) single_qubit_gate(reg, q, clifford::kHadamard);
+    cz(reg, 0, 1);
+    cz(reg, 1, 2);
+    EXPECT_EQ(sorted_group(reg, 0), (std::vector<std::uint64_t>{0, 1, 2}));
+    EXPECT_EQ(sorted_group(reg, 3), (std::vector<std::uint64_t>{3}));
+    cz(reg, 2, 3);
+    for (int q = 0; q < 4; ++q) EXPECT_EQ(sorted_group(reg, q), (std::vector<std::uint64_t>{0, 1, 2, 3}));
+    const auto order = entangled_group(reg, 0);
+    EXPECT_EQ(order, (std::vector<std::uint64_t>{0, 1, 2, 3}));  // breadth-first from 0
+}
+
+TEST(EntangledGroup, index_fault) {
+    Register reg(3);
+    try {
+        entangled_group(reg, 3);
+        FAIL();
+    } catch (const Fault& f) {
+        EXPECT_EQ(f.message(), "index out of bounds: the len is 3 but the index is 3");
+    }
+}
+
+// Groups and the state agree: the state is a product across each group's boundary, and inside a
+// group of two or more no qubit can be split off.
+TEST(EntangledGroup, matches_entanglement_of_the_state) {
+    TESSARYN_SEED(seed, 6174);
+    std::mt19937_64 gen(seed);
+    for (int round = 0; round < 150; ++round) {
+        const int n = 2 + round % 7;
+        const Register reg = testing::random_register(gen, n, 0.25);
+        const auto state = testing::StateVector::from_register(reg);
+        for (int q = 0; q < n; ++q) {
+            const auto group = entangled_group(reg, q);
+            std::uint64_t mask = 0;
+            for (auto v : group) mask |= std::uint64_t{1} << v;
+            ASSERT_TRUE(state.is_product_across(mask)) << "round " << round << " q " << q;
+            if (group.size() >= 2) {
+                ASSERT_FALSE(state.is_product_across(std::uint64_t{1} << q)) << "round " << round;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessaryn
