@@ -46,7 +46,55 @@ inline constexpr std::array<ReductionWord, kVopCount> REDUCTION_WORD{{
     {4, {0, 0, 1, 0}},     // 23
 }};
 
+/// What a reduction word does to the graph alone. A complementation is an involution on the
+/// graph, so adjacent equal symbols cancel; every word reduces to one of these alternating forms
+/// (a: the reduced vertex, c: its partner). `pivot` is a, c, a.
+enum class GraphEffect : std::uint8_t { none, a, c, a_then_c, c_then_a, pivot };
+
+constexpr GraphEffect graph_effect(const ReductionWord& w) {
+    std::array<std::uint8_t, 5> stack{};
+    int top = 0;
+    for (int i = 0; i < w.length; ++i) {
+        if (top > 0 && stack[top - 1] == w.symbols[i])
+            --top;
+        else
+            stack[top++] = w.symbols[i];
+    }
+    if (top == 0) return GraphEffect::none;
+    if (top == 1) return stack[0] == 0 ? GraphEffect::a : GraphEffect::c;
+    if (top == 2) return stack[0] == 0 ? GraphEffect::a_then_c : GraphEffect::c_then_a;
+    return GraphEffect::pivot;  // three alternating symbols
+}
+
+/// `REDUCTION_GRAPH_EFFECT[c]`: graph effect of REDUCTION_WORD[c].
+inline constexpr std::array<GraphEffect, kVopCount> REDUCTION_GRAPH_EFFECT = [] {
+    std::array<GraphEffect, kVopCount> out{};
+    for (int c = 0; c < kVopCount; ++c) out[c] = graph_effect(REDUCTION_WORD[c]);
+    return out;
+}();
+
 namespace derive {
+
+constexpr bool graph_effects_are_short() {
+    // No word reduces to more than three alternating symbols, and three always start with a.
+    for (const ReductionWord& w : REDUCTION_WORD) {
+        int top = 0;
+        std::array<std::uint8_t, 5> stack{};
+        for (int i = 0; i < w.length; ++i) {
+            if (top > 0 && stack[top - 1] == w.symbols[i])
+                --top;
+            else
+                stack[top++] = w.symbols[i];
+        }
+        if (top > 3 || (top == 3 && stack[0] != 0)) return false;
+    }
+    return true;
+}
+
+static_assert(graph_effects_are_short(), "a reduction word has a longer graph effect than a pivot");
+static_assert(REDUCTION_GRAPH_EFFECT[0] == GraphEffect::none && REDUCTION_GRAPH_EFFECT[10] == GraphEffect::pivot &&
+              REDUCTION_GRAPH_EFFECT[5] == GraphEffect::c && REDUCTION_GRAPH_EFFECT[15] == GraphEffect::a &&
+              REDUCTION_GRAPH_EFFECT[18] == GraphEffect::a_then_c && REDUCTION_GRAPH_EFFECT[22] == GraphEffect::c_then_a);
 
 constexpr Vop apply_word(Vop c, const ReductionWord& w) {
     for (int i = 0; i < w.length; ++i) c = product(c, w.symbols[i] == 0 ? kSqrtIX : kS);

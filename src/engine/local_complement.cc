@@ -1,43 +1,159 @@
 #include "engine/local_complement.h"
 
 #include "clifford/reduction_word.h"
+#include "engine/workspace.h"
 
 namespace tessaryn {
+namespace {
 
 using namespace clifford;
 
-void local_complement(Register& reg, std::uint64_t v, std::vector<std::uint64_t>& scratch) {
-    scratch.clear();
-    bits::append_members(reg.row(v), scratch);
-    const std::size_t deg = scratch.size();
-    for (std::size_t i = 0; i < deg; ++i) {
-        const std::uint64_t n = scratch[i];
-        for (std::size_t j = i + 1; j < deg; ++j) reg.toggle_edge(n, scratch[j]);
-        reg.set_vop(n, product(reg.vop(n), kS));
+inline void right_multiply(Register& reg, std::uint64_t v, Vop g) { reg.set_vop(v, product(reg.vop(v), g)); }
+
+void list_members(std::span<const Word> row, std::vector<std::uint64_t>& out) {
+    out.clear();
+    bits::append_members(row, out);
+}
+
+// Graph part of a complementation about v.
+void complement_neighbourhood(Register& reg, std::uint64_t v) {
+    auto& members = workspace().members;
+    list_members(reg.row(v), members);
+    complement_among(reg, members, reg.row(v));
+}
+
+// Pivot on the edge {u, v}: complementations about u, v, u, as one rewrite. With A the
+// neighbours of u only, B those of v only and C the common ones (u and v themselves excluded),
+// every edge between two different classes is toggled, then u and v exchange neighbourhoods.
+void pivot(Register& reg, std::uint64_t u, std::uint64_t v) {
+    const std::size_t stride = reg.stride();
+    Workspace& ws = workspace();
+    const std::span<Word> masks = Workspace::rows(ws.masks, 3, stride);
+    const std::span<Word> nu = masks.subspan(0, stride), nv = masks.subspan(stride, stride),
+                          nx = masks.subspan(2 * stride, stride);
+    std::copy(reg.row(u).begin(), reg.row(u).end(), nu.begin());
+    std::copy(reg.row(v).begin(), reg.row(v).end(), nv.begin());
+    bits::clear(nu, v);  // nu: A ∪ C
+    bits::clear(nv, u);  // nv: B ∪ C
+    for (std::size_t k = 0; k < stride; ++k) nx[k] = nu[k] ^ nv[k];  // A ∪ B
+
+    auto &a = ws.first, &b = ws.second, &c = ws.third;
+    a.clear(), b.clear(), c.clear();
+    for (std::size_t k = 0; k < stride; ++k) {
+        for (Word w = nu[k] & ~nv[k]; w != 0; w &= w - 1) a.push_back(k * kWordBits + std::countr_zero(w));
+        for (Word w = nv[k] & ~nu[k]; w != 0; w &= w - 1) b.push_back(k * kWordBits + std::countr_zero(w));
+        for (Word w = nu[k] & nv[k]; w != 0; w &= w - 1) c.push_back(k * kWordBits + std::countr_zero(w));
     }
-    reg.set_vop(v, product(reg.vop(v), kSqrtIX));
+    const std::uint64_t pairs = a.size() * b.size() + a.size() * c.size() + b.size() * c.size();
+    if (prefer_rows(pairs, a.size() + b.size() + c.size(), stride)) {
+        for (const std::uint64_t x : a) bits::xor_into(reg.row_mut(x), nv);
+        for (const std::uint64_t x : b) bits::xor_into(reg.row_mut(x), nu);
+        for (const std::uint64_t x : c) bits::xor_into(reg.row_mut(x), nx);
+    } else {
+        for (const std::uint64_t x : a) {
+            for (const std::uint64_t y : b) reg.toggle_edge(x, y);
+            for (const std::uint64_t y : c) reg.toggle_edge(x, y);
+        }
+        for (const std::uint64_t x : b)
+            for (const std::uint64_t y : c) reg.toggle_edge(x, y);
+    }
+    // Exchange u and v: every other vertex swaps its bits for them; the edge {u, v} stays.
+    for (const auto* list : {&a, &b})
+        for (const std::uint64_t x : *list) {
+            const std::span<Word> row = reg.row_mut(x);
+            bits::flip(row, u);
+            bits::flip(row, v);
+        }
+    const std::span<Word> row_u = reg.row_mut(u), row_v = reg.row_mut(v);
+    std::copy(nv.begin(), nv.end(), row_u.begin());
+    std::copy(nu.begin(), nu.end(), row_v.begin());
+    bits::set(row_u, v);
+    bits::set(row_v, u);
+}
+
+}  // namespace
+
+void complement_among(Register& reg, std::span<const std::uint64_t> members, std::span<const Word> mask) {
+    const std::uint64_t k = members.size();
+    if (prefer_rows(k * (k - (k > 0)) / 2, k, reg.stride())) {
+        for (const std::uint64_t x : members) {
+            const std::span<Word> row = reg.row_mut(x);
+            bits::xor_into(row, mask);
+            bits::clear(row, x);
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < members.size(); ++i)
+        for (std::size_t j = i + 1; j < members.size(); ++j) reg.toggle_edge(members[i], members[j]);
 }
 
 void local_complement(Register& reg, std::uint64_t v) {
-    std::vector<std::uint64_t> scratch;
-    local_complement(reg, v, scratch);
+    auto& members = workspace().members;
+    list_members(reg.row(v), members);
+    complement_among(reg, members, reg.row(v));
+    for (const std::uint64_t n : members) right_multiply(reg, n, kS);
+    right_multiply(reg, v, kSqrtIX);
 }
 
 void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
     // Smallest neighbour of a that is not b; b only when a has no other.
-    std::uint64_t partner = b;
+    std::uint64_t c = b;
     const auto row = reg.row(a);
     for (std::size_t k = 0; k < row.size(); ++k) {
         Word w = row[k];
         if (k == b / kWordBits) w &= ~(Word{1} << (b % kWordBits));
         if (w != 0) {
-            partner = k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(w));
+            c = k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(w));
             break;
         }
     }
-    const ReductionWord& word = REDUCTION_WORD[reg.vop(a)];
-    std::vector<std::uint64_t> scratch;
-    for (int i = 0; i < word.length; ++i) local_complement(reg, word.symbols[i] == 0 ? a : partner, scratch);
+    const Vop start = reg.vop(a);
+    const ReductionWord& word = REDUCTION_WORD[start];
+    if (!reg.has_edge(a, c)) {
+        // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.
+        for (int i = 0; i < word.length; ++i) local_complement(reg, word.symbols[i] == 0 ? a : c);
+        return;
+    }
+
+    // VOPs: follow the neighbourhoods of a and c through the word on copies. A complementation
+    // about a toggles c's edges to a's other neighbours, and one about c does the same for a;
+    // the edge {a, c} itself never changes.
+    const std::size_t stride = reg.stride();
+    const std::span<Word> tracked = Workspace::rows(workspace().tracked, 2, stride);
+    const std::span<Word> na = tracked.subspan(0, stride), nc = tracked.subspan(stride, stride);
+    std::copy(reg.row(a).begin(), reg.row(a).end(), na.begin());
+    std::copy(reg.row(c).begin(), reg.row(c).end(), nc.begin());
+    for (int i = 0; i < word.length; ++i) {
+        const bool about_a = word.symbols[i] == 0;
+        const std::span<Word> centre_set = about_a ? na : nc, other_set = about_a ? nc : na;
+        bits::for_each(std::span<const Word>(centre_set), [&](std::uint64_t x) { right_multiply(reg, x, kS); });
+        right_multiply(reg, about_a ? a : c, kSqrtIX);
+        bits::xor_into(other_set, centre_set);
+        bits::clear(other_set, about_a ? c : a);
+    }
+
+    // Graph: the word's net effect, from the neighbourhoods as they stand now.
+    switch (REDUCTION_GRAPH_EFFECT[start]) {
+        case GraphEffect::none:
+            break;
+        case GraphEffect::a:
+            complement_neighbourhood(reg, a);
+            break;
+        case GraphEffect::c:
+            complement_neighbourhood(reg, c);
+            break;
+        case GraphEffect::a_then_c:
+            complement_neighbourhood(reg, a);
+            complement_neighbourhood(reg, c);
+            break;
+        case GraphEffect::c_then_a:
+            complement_neighbourhood(reg, c);
+            complement_neighbourhood(reg, a);
+            break;
+        case GraphEffect::pivot:
+            pivot(reg, a, c);
+            break;
+    }
 }
 
 }  // namespace tessaryn

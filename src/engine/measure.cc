@@ -1,8 +1,8 @@
 #include "engine/measure.h"
 
-#include <vector>
-
 #include "engine/fault.h"
+#include "engine/local_complement.h"
+#include "engine/workspace.h"
 
 namespace tessaryn {
 namespace {
@@ -12,21 +12,27 @@ using namespace clifford;
 // Inserts factor g between v's operator and the graph state (g acts first).
 inline void right_multiply(Register& reg, std::uint64_t v, Vop g) { reg.set_vop(v, product(reg.vop(v), g)); }
 
-std::vector<std::uint64_t> members(const Register& reg, std::uint64_t v) {
-    std::vector<std::uint64_t> out;
-    out.reserve(reg.degree(v));
-    bits::append_members(reg.row(v), out);
-    return out;
+void list_members(std::span<const Word> row, std::vector<std::uint64_t>& out) {
+    out.clear();
+    bits::append_members(row, out);
+}
+
+// Cuts every edge of q; `nq` lists its neighbours.
+void isolate(Register& reg, std::uint64_t q, std::span<const std::uint64_t> nq) {
+    for (const std::uint64_t c : nq) bits::clear(reg.row_mut(c), q);
+    const std::span<Word> row = reg.row_mut(q);
+    std::fill(row.begin(), row.end(), Word{0});
 }
 
 std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng) {
     const bool r = random_bit(rng);
-    const std::vector<std::uint64_t> nq = members(reg, q);
-    for (const std::uint64_t c : nq) {
-        reg.remove_edge(q, c);
-        if (r) right_multiply(reg, c, kPauliZ);
+    auto& nq = workspace().first;
+    list_members(reg.row(q), nq);
+    isolate(reg, q, nq);
+    if (r) {
+        for (const std::uint64_t c : nq) right_multiply(reg, c, kPauliZ);
+        right_multiply(reg, q, kPauliX);
     }
-    if (r) right_multiply(reg, q, kPauliX);
     right_multiply(reg, q, kHadamard);
     return r;
 }
@@ -34,15 +40,45 @@ std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng) 
 std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng) {
     const bool r = random_bit(rng);
     const Vop factor = r ? kSdag : kS;
-    const std::vector<std::uint64_t> nq = members(reg, q);
+    auto& nq = workspace().first;
+    list_members(reg.row(q), nq);
     for (const std::uint64_t c : nq) right_multiply(reg, c, factor);
-    // Complement the edges among q's neighbours and cut every edge of q.
-    for (std::size_t i = 0; i < nq.size(); ++i) {
-        for (std::size_t j = i + 1; j < nq.size(); ++j) reg.toggle_edge(nq[i], nq[j]);
-        reg.toggle_edge(nq[i], q);
-    }
+    // Toggling every pair of N(q) ∪ {q} complements the neighbourhood and cuts q off.
+    complement_among(reg, nq, reg.row(q));
+    isolate(reg, q, nq);
     right_multiply(reg, q, factor);
     return r;
+}
+
+// Toggles every pair {c, d} with c in N(q), d in N(b), c ≠ d, once, except pairs of two common
+// neighbours: those arise from both sides and are toggled once more among the common
+// neighbours, so their two toggles cancel. Then toggles {b, c} for every other c in N(q).
+void rewrite_graph_x(Register& reg, std::uint64_t q, std::uint64_t b, std::span<const std::uint64_t> nq,
+                     std::span<const std::uint64_t> nb) {
+    const std::size_t stride = reg.stride();
+    Workspace& ws = workspace();
+    const std::span<Word> masks = Workspace::rows(ws.masks, 3, stride);
+    const std::span<Word> mq = masks.subspan(0, stride), mb = masks.subspan(stride, stride),
+                          mx = masks.subspan(2 * stride, stride);
+    std::copy(reg.row(q).begin(), reg.row(q).end(), mq.begin());
+    std::copy(reg.row(b).begin(), reg.row(b).end(), mb.begin());
+    for (std::size_t k = 0; k < stride; ++k) mx[k] = mq[k] ^ mb[k];
+
+    if (prefer_rows(nq.size() * nb.size(), nq.size() + nb.size(), stride)) {
+        // Row x of the toggled pairs: N(b) for x only in N(q), N(q) for x only in N(b), and the
+        // symmetric difference for a common neighbour.
+        for (const std::uint64_t x : nq) bits::xor_into(reg.row_mut(x), bits::test(mb, x) ? mx : mb);
+        for (const std::uint64_t x : nb)
+            if (!bits::test(mq, x)) bits::xor_into(reg.row_mut(x), mq);
+    } else {
+        for (const std::uint64_t c : nq) {
+            const bool c_common = bits::test(mb, c);
+            for (const std::uint64_t d : nb)
+                if (c != d && !(c_common && bits::test(mq, d))) reg.toggle_edge(c, d);
+        }
+    }
+    for (const std::uint64_t c : nq)
+        if (c != b) reg.toggle_edge(b, c);
 }
 
 std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng) {
@@ -50,8 +86,10 @@ std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng) 
     const bool r = random_bit(rng);
     const std::uint64_t b = reg.first_neighbour(q);
     if (b == kNoVertex) fail("Self.adjacent[node] is non-empty");
-    const std::vector<std::uint64_t> nq = members(reg, q);
-    const std::vector<std::uint64_t> nb = members(reg, b);
+    Workspace& ws = workspace();
+    auto &nq = ws.first, &nb = ws.second;
+    list_members(reg.row(q), nq);
+    list_members(reg.row(b), nb);
 
     // Corrections first, while the rows still hold N(q) and N(b).
     if (!r) {
@@ -64,29 +102,7 @@ std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng) 
         for (const std::uint64_t c : nb)
             if (c != q && !reg.has_edge(q, c)) right_multiply(reg, c, kPauliZ);
     }
-
-    // Common neighbours of q and b, marked per list position (both lists ascend).
-    std::vector<char> nq_common(nq.size(), 0), nb_common(nb.size(), 0);
-    for (std::size_t i = 0, j = 0; i < nq.size() && j < nb.size();) {
-        if (nq[i] < nb[j]) {
-            ++i;
-        } else if (nb[j] < nq[i]) {
-            ++j;
-        } else {
-            nq_common[i++] = nb_common[j++] = 1;
-        }
-    }
-    // Toggle every pair {c, d}, c in N(q), d in N(b), c != d, once. A pair of two common
-    // neighbours arises from both sides and is toggled once more among the common neighbours;
-    // the two toggles cancel, so such pairs are left alone.
-    for (std::size_t i = 0; i < nq.size(); ++i) {
-        for (std::size_t j = 0; j < nb.size(); ++j) {
-            if (nq[i] == nb[j] || (nq_common[i] && nb_common[j])) continue;
-            reg.toggle_edge(nq[i], nb[j]);
-        }
-    }
-    for (const std::uint64_t c : nq)
-        if (c != b) reg.toggle_edge(b, c);
+    rewrite_graph_x(reg, q, b, nq, nb);
     return r;
 }
 

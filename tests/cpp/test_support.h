@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <random>
@@ -51,6 +52,24 @@ inline Register random_register(std::mt19937_64& gen, int n, double p = 0.5) {
         for (int v = u + 1; v < n; ++v)
             if (edge(gen)) reg.add_edge(u, v);
     }
+    return reg;
+}
+
+/// A dense random graph on k vertices scattered over an n-vertex register (the rest isolated):
+/// small degrees in long rows, where rewrites go edge by edge rather than row by row.
+inline Register scattered_register(std::mt19937_64& gen, int n, int k, double p) {
+    Register reg(n);
+    std::uniform_int_distribution<int> vertex(0, n - 1), vop(0, 23);
+    std::vector<int> chosen;
+    while (static_cast<int>(chosen.size()) < k) {
+        const int v = vertex(gen);
+        if (std::find(chosen.begin(), chosen.end(), v) == chosen.end()) chosen.push_back(v);
+    }
+    std::bernoulli_distribution edge(p);
+    for (int v = 0; v < n; ++v) reg.set_vop(v, static_cast<Vop>(vop(gen)));
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        for (std::size_t j = i + 1; j < chosen.size(); ++j)
+            if (edge(gen)) reg.add_edge(chosen[i], chosen[j]);
     return reg;
 }
 
