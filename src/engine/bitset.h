@@ -62,6 +62,15 @@ void for_each(std::span<const Word> w, F&& f) {
     }
 }
 
+/// Calls f(i) in ascending order for every bit set in the words word_at(0), …, word_at(count - 1):
+/// for walking a set computed word by word (an intersection, a difference) without storing it.
+template <class WordAt, class F>
+void for_each_computed(std::size_t count, WordAt&& word_at, F&& f) {
+    for (std::size_t k = 0; k < count; ++k) {
+        for (Word x = word_at(k); x != 0; x &= x - 1) f(k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(x)));
+    }
+}
+
 /// Appends the members in ascending order to `out`.
 inline void append_members(std::span<const Word> w, std::vector<std::uint64_t>& out) {
     for_each(w, [&](std::uint64_t i) { out.push_back(i); });

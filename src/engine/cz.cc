@@ -40,7 +40,7 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
     // give the other new neighbours or a new VOP.
     if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
     if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a);
-    if (has_other_neighbour(reg, a, b) && !is_diagonal(reg.vop(a))) remove_vop(reg, a, b);
+    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
     const CzEntry e = cz_entry(reg.has_edge(a, b), reg.vop(a), reg.vop(b));
     if (e.edge)
         reg.add_edge(a, b);

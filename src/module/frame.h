@@ -58,6 +58,16 @@ bool extract_index_slow(PyObject* obj, Param p, std::uint64_t* out);
 /// Converts an int, an int subclass or an object with `__index__` to an unsigned 64-bit value.
 /// On failure sets the relabelled error and returns false.
 inline bool extract_index(PyObject* obj, Param p, std::uint64_t* out) {
+#if PY_VERSION_HEX >= 0x030C0000
+    // Small ints are stored inline; read them without a call.
+    if (PyLong_CheckExact(obj) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj))) [[likely]] {
+        const Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj));
+        if (v >= 0) [[likely]] {
+            *out = static_cast<std::uint64_t>(v);
+            return true;
+        }
+    }
+#endif
     if (PyLong_CheckExact(obj)) [[likely]] {
         const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
         if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) [[unlikely]]
