@@ -24,6 +24,10 @@ def stim_calls(n, ops):
     otherwise `do` with a prepared CircuitInstruction (MX and MY)."""
     sim = stim.TableauSimulator()
     sim.set_num_qubits(n)
+    return sim, stim_calls_on(sim, ops)
+
+
+def stim_calls_on(sim, ops):
     calls = []
     do = sim.do
     for name, args in ops:
@@ -31,7 +35,7 @@ def stim_calls(n, ops):
             calls.append((do, (stim.CircuitInstruction(STIM_GATE[name], list(args)),)))
         else:
             calls.append((getattr(sim, STIM_METHOD.get(name, name)), args))
-    return sim, calls
+    return calls
 
 
 def stim_circuit(ops):

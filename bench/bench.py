@@ -15,7 +15,6 @@ import math
 import os
 import platform
 import random
-import resource
 import subprocess
 import sys
 import time
@@ -24,7 +23,7 @@ import timeit
 import stim
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from backends import run_calls, stim_calls, stim_circuit, tessaryn_calls  # noqa: E402
+from backends import run_calls, stim_calls, stim_calls_on, stim_circuit, tessaryn_calls  # noqa: E402
 from workloads import WORKLOADS  # noqa: E402
 
 from tessaryn import Tessaryn  # noqa: E402
@@ -117,29 +116,44 @@ def peek_and_group(n, reps=5, set_size=16):
         best["peek"] = min(best["peek"], timed(lambda: sim.peek_measure_set(qubits)))
         best["stim_copy_measure"] = min(best["stim_copy_measure"], timed(stim_peek))
         best["group"] = min(best["group"], timed(lambda: sim.get_entangled_group(0)))
+        if best["stim_copy_measure"] > 2:  # seconds per repetition: one is enough
+            break
     return best
 
 
+def _status_kib(field):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    raise KeyError(field)
+
+
 def memory_child(backend, workload, n):
-    """Runs in a fresh process: resident-size growth for a fresh simulator and after a workload."""
-    base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    """Runs in a fresh process: resident growth from creating a simulator ("fresh"), plus the
+    peak growth while the workload runs ("peak"); the op and call lists are built in between and
+    left out, by resetting the peak after them."""
     ops = WORKLOADS[workload](n) if workload != "fresh" else []
-    after_ops = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    gc.collect()
+    before = _status_kib("VmRSS")
     if backend == "tessaryn":
-        sim, calls = tessaryn_calls(n, ops)
+        sim, calls = tessaryn_calls(n, [])
     else:
-        sim, calls = stim_calls(n, ops)
-    fresh = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        sim, calls = stim_calls(n, [])
+    fresh = _status_kib("VmRSS") - before
+    calls = [(getattr(sim, name), args) for name, args in ops] if backend == "tessaryn" else stim_calls_on(sim, ops)
+    gc.collect()
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")  # resets the peak resident size to the current one
+    base = _status_kib("VmRSS")
     run_calls(calls)
-    del calls
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    # ru_maxrss is in KiB on Linux; the op list itself is subtracted out.
-    print(json.dumps({"fresh": (fresh - after_ops) * 1024 / n, "peak": (peak - after_ops) * 1024 / n, "base_kib": base}))
+    grown = _status_kib("VmHWM") - base
+    print(json.dumps({"fresh": fresh * 1024 / n, "peak": (fresh + grown) * 1024 / n}))
 
 
-def memory(n, workloads):
+def memory(n, workloads, backends=("tessaryn", "stim")):
     out = {}
-    for backend in ("tessaryn", "stim"):
+    for backend in backends:
         for workload in ["fresh"] + workloads:
             proc = subprocess.run(
                 [sys.executable, __file__, "--memory-child", backend, workload, str(n)],
@@ -243,16 +257,21 @@ def main():
         print(f"   {n:6d} {p['clone_bytes'] / 1e6:8.2f} {1e6 * p['peek']:9.1f} {1e6 * p['stim_copy_measure']:21.1f} "
               f"{p['stim_copy_measure'] / p['peek']:6.2f} {1e6 * p['group']:9.1f} {1e9 * p['group'] / n:15.1f}")  # fmt: skip
 
-    n_mem = 1024 if args.quick else 10000
-    print(f"\nMemory: peak resident growth per qubit at n = {n_mem} (bytes/qubit, fresh simulator and after each workload)")
-    mem = memory(n_mem, [w for w in chosen if w != "dense"])
-    for backend in ("tessaryn", "stim"):
-        cells = "  ".join(f"{w}: {mem[(backend, w)]['peak']:8.0f}" for w in ["fresh"] + [w for w in chosen if w != "dense"])
-        print(f"   {backend:9s} {cells}")
+    print("\nMemory: peak resident growth per qubit (bytes/qubit) for a fresh simulator and after each workload;")
+    print("a dense adjacency row is n/8 bytes. calloc'd rows that were never written stay off the resident set.")
+    mem_workloads = [w for w in chosen if w != "dense"]
+    mem = {}
+    for n_mem, backends in ([(1024, ("tessaryn", "stim"))] if args.quick else
+                            [(3000, ("tessaryn", "stim")), (30000, ("tessaryn",))]):  # fmt: skip
+        found = memory(n_mem, mem_workloads, backends)
+        mem.update({(b, w, n_mem): v for (b, w), v in found.items()})
+        for backend in backends:
+            cells = "  ".join(f"{w}: {found[(backend, w)]['peak']:7.0f}" for w in ["fresh"] + mem_workloads)
+            print(f"   n = {n_mem:5d} (n/8 = {n_mem // 8:4d})  {backend:9s} {cells}")
 
     with open(os.path.join(RESULTS, "bench.json"), "w") as f:
         json.dump({"floor": floor, "workloads": results, "peek": peeks,
-                   "memory": {f"{b}/{w}": v for (b, w), v in mem.items()}}, f, indent=1)  # fmt: skip
+                   "memory": {f"{b}/{w}/{n}": v for (b, w, n), v in mem.items()}}, f, indent=1)  # fmt: skip
     plot(results, os.path.join(RESULTS, "bench.png"))
     print(f"\nwrote {os.path.join(RESULTS, 'bench.json')} and bench.png")
 

@@ -46,13 +46,14 @@ void pivot(Register& reg, std::uint64_t u, std::uint64_t v) {
     const auto in_b = [&](std::size_t k) { return nv[k] & ~nu[k]; };
     const auto in_c = [&](std::size_t k) { return nu[k] & nv[k]; };
 
+    const Rows m = reg.rows();
     const std::uint64_t pairs = size_a * size_b + size_a * size_c + size_b * size_c;
     if (pairs == 0) {
         // Nothing to toggle: a star whose centre moves, for one.
     } else if (prefer_rows(pairs, size_a + size_b + size_c, stride)) {
-        bits::for_each_computed(stride, in_a, [&](std::uint64_t x) { bits::xor_into(reg.row_mut(x), nv); });
-        bits::for_each_computed(stride, in_b, [&](std::uint64_t x) { bits::xor_into(reg.row_mut(x), nu); });
-        bits::for_each_computed(stride, in_c, [&](std::uint64_t x) { bits::xor_into(reg.row_mut(x), nx); });
+        bits::for_each_computed(stride, in_a, [&](std::uint64_t x) { bits::xor_into(m[x], nv); });
+        bits::for_each_computed(stride, in_b, [&](std::uint64_t x) { bits::xor_into(m[x], nu); });
+        bits::for_each_computed(stride, in_c, [&](std::uint64_t x) { bits::xor_into(m[x], nx); });
     } else {
         auto &a = ws.first, &b = ws.second, &c = ws.third;
         a.clear(), b.clear(), c.clear();
@@ -60,21 +61,21 @@ void pivot(Register& reg, std::uint64_t u, std::uint64_t v) {
         bits::for_each_computed(stride, in_b, [&](std::uint64_t x) { b.push_back(x); });
         bits::for_each_computed(stride, in_c, [&](std::uint64_t x) { c.push_back(x); });
         for (const std::uint64_t x : a) {
-            for (const std::uint64_t y : b) reg.toggle_edge(x, y);
-            for (const std::uint64_t y : c) reg.toggle_edge(x, y);
+            for (const std::uint64_t y : b) m.toggle(x, y);
+            for (const std::uint64_t y : c) m.toggle(x, y);
         }
         for (const std::uint64_t x : b)
-            for (const std::uint64_t y : c) reg.toggle_edge(x, y);
+            for (const std::uint64_t y : c) m.toggle(x, y);
     }
     // Exchange u and v: every vertex of A ∪ B swaps its bits for them (those of C hold both);
     // the edge {u, v} stays.
     const std::size_t ku = u / kWordBits, kv = v / kWordBits;
     const Word bu = Word{1} << (u % kWordBits), bv = Word{1} << (v % kWordBits);
     if (ku == kv) {
-        bits::for_each(std::span<const Word>(nx), [&](std::uint64_t x) { reg.row_mut(x)[ku] ^= bu | bv; });
+        bits::for_each(std::span<const Word>(nx), [&](std::uint64_t x) { m[x][ku] ^= bu | bv; });
     } else {
         bits::for_each(std::span<const Word>(nx), [&](std::uint64_t x) {
-            const std::span<Word> row = reg.row_mut(x);
+            const std::span<Word> row = m[x];
             row[ku] ^= bu;
             row[kv] ^= bv;
         });
@@ -90,16 +91,17 @@ void pivot(Register& reg, std::uint64_t u, std::uint64_t v) {
 
 void complement_among(Register& reg, std::span<const std::uint64_t> members, std::span<const Word> mask) {
     const std::uint64_t k = members.size();
+    const Rows m = reg.rows();
     if (prefer_rows(k * (k - (k > 0)) / 2, k, reg.stride())) {
         for (const std::uint64_t x : members) {
-            const std::span<Word> row = reg.row_mut(x);
+            const std::span<Word> row = m[x];
             bits::xor_into(row, mask);
             bits::clear(row, x);
         }
         return;
     }
     for (std::size_t i = 0; i < members.size(); ++i)
-        for (std::size_t j = i + 1; j < members.size(); ++j) reg.toggle_edge(members[i], members[j]);
+        for (std::size_t j = i + 1; j < members.size(); ++j) m.toggle(members[i], members[j]);
 }
 
 void local_complement(Register& reg, std::uint64_t v) {

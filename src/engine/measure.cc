@@ -19,8 +19,9 @@ void list_members(std::span<const Word> row, std::vector<std::uint64_t>& out) {
 
 // Cuts every edge of q; `nq` lists its neighbours.
 void isolate(Register& reg, std::uint64_t q, std::span<const std::uint64_t> nq) {
-    for (const std::uint64_t c : nq) bits::clear(reg.row_mut(c), q);
-    const std::span<Word> row = reg.row_mut(q);
+    const Rows m = reg.rows();
+    for (const std::uint64_t c : nq) bits::clear(m[c], q);
+    const std::span<Word> row = m[q];
     std::fill(row.begin(), row.end(), Word{0});
 }
 
@@ -64,21 +65,22 @@ void rewrite_graph_x(Register& reg, std::uint64_t q, std::uint64_t b, std::span<
     std::copy(reg.row(b).begin(), reg.row(b).end(), mb.begin());
     for (std::size_t k = 0; k < stride; ++k) mx[k] = mq[k] ^ mb[k];
 
+    const Rows m = reg.rows();
     if (prefer_rows(nq.size() * nb.size(), nq.size() + nb.size(), stride)) {
         // Row x of the toggled pairs: N(b) for x only in N(q), N(q) for x only in N(b), and the
         // symmetric difference for a common neighbour.
-        for (const std::uint64_t x : nq) bits::xor_into(reg.row_mut(x), bits::test(mb, x) ? mx : mb);
+        for (const std::uint64_t x : nq) bits::xor_into(m[x], bits::test(mb, x) ? mx : mb);
         for (const std::uint64_t x : nb)
-            if (!bits::test(mq, x)) bits::xor_into(reg.row_mut(x), mq);
+            if (!bits::test(mq, x)) bits::xor_into(m[x], mq);
     } else {
         for (const std::uint64_t c : nq) {
             const bool c_common = bits::test(mb, c);
             for (const std::uint64_t d : nb)
-                if (c != d && !(c_common && bits::test(mq, d))) reg.toggle_edge(c, d);
+                if (c != d && !(c_common && bits::test(mq, d))) m.toggle(c, d);
         }
     }
     for (const std::uint64_t c : nq)
-        if (c != b) reg.toggle_edge(b, c);
+        if (c != b) m.toggle(b, c);
 }
 
 std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng) {

@@ -19,6 +19,20 @@ namespace tessaryn {
 
 using clifford::Vop;
 
+/// Adjacency rows as a value: base and stride stay in registers across loops that write rows,
+/// where reading them from the Register would be redone after every store (a row word could,
+/// as far as the compiler knows, be the stride itself).
+struct Rows {
+    Word* base;
+    std::size_t stride;
+
+    std::span<Word> operator[](std::uint64_t v) const noexcept { return {base + v * stride, stride}; }
+    void toggle(std::uint64_t a, std::uint64_t b) const noexcept {
+        bits::flip((*this)[a], b);
+        bits::flip((*this)[b], a);
+    }
+};
+
 class Register {
 public:
     /// n qubits in |0…0⟩: no edges, every VOP the Hadamard. Faults "capacity overflow" when n
@@ -54,6 +68,7 @@ public:
 
     std::span<const Word> row(std::uint64_t v) const noexcept { return {adj_.get() + v * stride_, stride_}; }
     std::span<Word> row_mut(std::uint64_t v) noexcept { return {adj_.get() + v * stride_, stride_}; }
+    Rows rows() noexcept { return {adj_.get(), stride_}; }
 
     bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept { return bits::test(row(a), b); }
     void add_edge(std::uint64_t a, std::uint64_t b) noexcept {
