@@ -71,8 +71,9 @@ void for_each_computed(std::size_t count, WordAt&& word_at, F&& f) {
     }
 }
 
-/// Appends the members in ascending order to `out`.
-inline void append_members(std::span<const Word> w, std::vector<std::uint64_t>& out) {
+/// Replaces the contents of `out` with the members, in ascending order.
+inline void list_members(std::span<const Word> w, std::vector<std::uint64_t>& out) {
+    out.clear();
     for_each(w, [&](std::uint64_t i) { out.push_back(i); });
 }
 

@@ -14,6 +14,12 @@ inline void apply_gate(Register& reg, std::uint64_t v, Vop g) noexcept {
     reg.set_vop(v, clifford::product(g, reg.vop(v)));
 }
 
+/// Inserts factor g between v's operator and the graph state (vop ← vop · g, g acting first), as
+/// complementations and measurements do. O(1).
+inline void right_multiply(Register& reg, std::uint64_t v, Vop g) noexcept {
+    reg.set_vop(v, clifford::product(reg.vop(v), g));
+}
+
 /// Faults with the index message unless q < n, then applies g to q. O(1); the graph is untouched.
 inline void single_qubit_gate(Register& reg, std::uint64_t q, Vop g) {
     check_index(reg.size(), q);

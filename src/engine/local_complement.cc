@@ -1,6 +1,7 @@
 #include "engine/local_complement.h"
 
 #include "clifford/reduction_word.h"
+#include "engine/gates.h"
 #include "engine/workspace.h"
 
 namespace tessaryn {
@@ -8,17 +9,10 @@ namespace {
 
 using namespace clifford;
 
-inline void right_multiply(Register& reg, std::uint64_t v, Vop g) { reg.set_vop(v, product(reg.vop(v), g)); }
-
-void list_members(std::span<const Word> row, std::vector<std::uint64_t>& out) {
-    out.clear();
-    bits::append_members(row, out);
-}
-
 // Graph part of a complementation about v.
 void complement_neighbourhood(Register& reg, std::uint64_t v) {
     auto& members = workspace().members;
-    list_members(reg.row(v), members);
+    bits::list_members(reg.row(v), members);
     complement_among(reg, members, reg.row(v));
 }
 
@@ -106,7 +100,7 @@ void complement_among(Register& reg, std::span<const std::uint64_t> members, std
 
 void local_complement(Register& reg, std::uint64_t v) {
     auto& members = workspace().members;
-    list_members(reg.row(v), members);
+    bits::list_members(reg.row(v), members);
     complement_among(reg, members, reg.row(v));
     for (const std::uint64_t n : members) right_multiply(reg, n, kS);
     right_multiply(reg, v, kSqrtIX);

@@ -1,6 +1,7 @@
 #include "engine/measure.h"
 
 #include "engine/fault.h"
+#include "engine/gates.h"
 #include "engine/local_complement.h"
 #include "engine/workspace.h"
 
@@ -8,14 +9,6 @@ namespace tessaryn {
 namespace {
 
 using namespace clifford;
-
-// Inserts factor g between v's operator and the graph state (g acts first).
-inline void right_multiply(Register& reg, std::uint64_t v, Vop g) { reg.set_vop(v, product(reg.vop(v), g)); }
-
-void list_members(std::span<const Word> row, std::vector<std::uint64_t>& out) {
-    out.clear();
-    bits::append_members(row, out);
-}
 
 // Cuts every edge of q; `nq` lists its neighbours.
 void isolate(Register& reg, std::uint64_t q, std::span<const std::uint64_t> nq) {
@@ -28,7 +21,7 @@ void isolate(Register& reg, std::uint64_t q, std::span<const std::uint64_t> nq) 
 std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng) {
     const bool r = random_bit(rng);
     auto& nq = workspace().first;
-    list_members(reg.row(q), nq);
+    bits::list_members(reg.row(q), nq);
     isolate(reg, q, nq);
     if (r) {
         for (const std::uint64_t c : nq) right_multiply(reg, c, kPauliZ);
@@ -42,7 +35,7 @@ std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng) 
     const bool r = random_bit(rng);
     const Vop factor = r ? kSdag : kS;
     auto& nq = workspace().first;
-    list_members(reg.row(q), nq);
+    bits::list_members(reg.row(q), nq);
     for (const std::uint64_t c : nq) right_multiply(reg, c, factor);
     // Toggling every pair of N(q) ∪ {q} complements the neighbourhood and cuts q off.
     complement_among(reg, nq, reg.row(q));
@@ -90,8 +83,8 @@ std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng) 
     if (b == kNoVertex) fail("Self.adjacent[node] is non-empty");
     Workspace& ws = workspace();
     auto &nq = ws.first, &nb = ws.second;
-    list_members(reg.row(q), nq);
-    list_members(reg.row(b), nb);
+    bits::list_members(reg.row(q), nq);
+    bits::list_members(reg.row(b), nb);
 
     // Corrections first, while the rows still hold N(q) and N(b).
     if (!r) {

@@ -1,5 +1,7 @@
 #include "engine/register.h"
 
+#include <sys/mman.h>
+
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -24,7 +26,34 @@ std::size_t matrix_words(std::uint64_t n, std::size_t stride) {
     return static_cast<std::size_t>(n) * stride;
 }
 
+// Below this a matrix stays on the heap: a mapping costs a system call and a page of its own.
+constexpr std::size_t kMappedBytes = std::size_t{4} << 20;
+
 }  // namespace
+
+WordStorage WordStorage::zeroed(std::size_t words) {
+    WordStorage s;
+    const std::size_t bytes = words * sizeof(Word);
+    if (bytes < kMappedBytes) {
+        s.p_ = allocate<Word>(words, true);
+        return s;
+    }
+    // Anonymous pages read as zero until written, and the whole size is requested now, so an
+    // impossible register is refused here rather than when its rows are first touched.
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    madvise(p, bytes, MADV_HUGEPAGE);  // advisory: without it the matrix simply uses small pages
+    s.p_ = static_cast<Word*>(p);
+    s.bytes_ = bytes;
+    return s;
+}
+
+WordStorage::~WordStorage() {
+    if (bytes_ != 0)
+        munmap(p_, bytes_);
+    else
+        std::free(p_);
+}
 
 Register::Register(std::uint64_t qubit_amount) {
     if (qubit_amount > kMaxBytes) fail("capacity overflow");
@@ -32,9 +61,7 @@ Register::Register(std::uint64_t qubit_amount) {
     const std::size_t stride = bits::words_for(qubit_amount);
     const std::size_t words = matrix_words(qubit_amount, stride);
     if (words == 0) throw std::bad_alloc();
-    // calloc leaves untouched rows on the kernel's zero pages, but the whole request is still
-    // made at once, so a register that cannot fit is refused here.
-    adj_.reset(allocate<Word>(words, true));
+    adj_ = WordStorage::zeroed(words);
     vop_.reset(allocate<Vop>(static_cast<std::size_t>(qubit_amount), false));
     std::memset(vop_.get(), clifford::kHadamard, static_cast<std::size_t>(qubit_amount));
     n_ = qubit_amount;
@@ -45,7 +72,7 @@ Register Register::clone() const {
     Register copy;
     if (n_ == 0) return copy;
     const std::size_t words = static_cast<std::size_t>(n_) * stride_;
-    copy.adj_.reset(allocate<Word>(words, false));
+    copy.adj_ = WordStorage::zeroed(words);
     copy.vop_.reset(allocate<Vop>(static_cast<std::size_t>(n_), false));
     std::memcpy(copy.adj_.get(), adj_.get(), words * sizeof(Word));
     std::memcpy(copy.vop_.get(), vop_.get(), static_cast<std::size_t>(n_));

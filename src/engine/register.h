@@ -33,6 +33,33 @@ struct Rows {
     }
 };
 
+/// Owner of the adjacency words. Large matrices live in their own anonymous mapping with
+/// transparent huge pages requested: rewrites such as a star's centre moving touch one word in
+/// every row, and with 4 KiB pages each of those is a TLB miss.
+class WordStorage {
+public:
+    WordStorage() noexcept = default;
+    /// `words` zero words. Throws std::bad_alloc when the memory cannot be had.
+    static WordStorage zeroed(std::size_t words);
+    WordStorage(WordStorage&& other) noexcept
+        : p_(std::exchange(other.p_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
+    WordStorage& operator=(WordStorage&& other) noexcept {
+        WordStorage(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~WordStorage();
+
+    Word* get() const noexcept { return p_; }
+    void swap(WordStorage& other) noexcept {
+        std::swap(p_, other.p_);
+        std::swap(bytes_, other.bytes_);
+    }
+
+private:
+    Word* p_ = nullptr;
+    std::size_t bytes_ = 0;  // of the mapping; 0 when p_ came from calloc
+};
+
 class Register {
 public:
     /// n qubits in |0…0⟩: no edges, every VOP the Hadamard. Faults "capacity overflow" when n
@@ -109,7 +136,7 @@ private:
     std::uint64_t n_ = 0;
     std::size_t stride_ = 0;
     std::unique_ptr<Vop[], Free> vop_;
-    std::unique_ptr<Word[], Free> adj_;
+    WordStorage adj_;
 };
 
 }  // namespace tessaryn
