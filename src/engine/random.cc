@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -186,6 +187,13 @@ int urandom_fd(std::optional<std::string>& err) {
 std::atomic<EntropyFn> g_entropy{system_entropy};
 
 thread_local std::unique_ptr<ChaCha12Rng> t_generator;
+
+// A forked child would otherwise replay its parent's keystream, so worker processes made by
+// fork would all see the same outcomes. The forking thread is the child's only thread: dropping
+// its generator makes the child's next draw key a fresh one.
+void forget_generator_in_child() { t_generator.reset(); }
+
+[[maybe_unused]] const bool g_fork_hook = pthread_atfork(nullptr, nullptr, forget_generator_in_child) == 0;
 
 [[gnu::cold, gnu::noinline]] ChaCha12Rng& create_thread_generator() {
     const EntropyFn source = g_entropy.load(std::memory_order_relaxed);

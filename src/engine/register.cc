@@ -48,6 +48,12 @@ WordStorage WordStorage::zeroed(std::size_t words) {
     return s;
 }
 
+WordStorage WordStorage::uninitialised(std::size_t words) {
+    WordStorage s;
+    s.p_ = allocate<Word>(words, false);
+    return s;
+}
+
 WordStorage::~WordStorage() {
     if (bytes_ != 0)
         munmap(p_, bytes_);
@@ -72,7 +78,7 @@ Register Register::clone() const {
     Register copy;
     if (n_ == 0) return copy;
     const std::size_t words = static_cast<std::size_t>(n_) * stride_;
-    copy.adj_ = WordStorage::zeroed(words);
+    copy.adj_ = WordStorage::uninitialised(words);
     copy.vop_.reset(allocate<Vop>(static_cast<std::size_t>(n_), false));
     std::memcpy(copy.adj_.get(), adj_.get(), words * sizeof(Word));
     std::memcpy(copy.vop_.get(), vop_.get(), static_cast<std::size_t>(n_));

@@ -39,8 +39,11 @@ struct Rows {
 class WordStorage {
 public:
     WordStorage() noexcept = default;
-    /// `words` zero words. Throws std::bad_alloc when the memory cannot be had.
+    /// `words` zero words, on huge pages when large. Throws std::bad_alloc when the memory cannot be had.
     static WordStorage zeroed(std::size_t words);
+    /// `words` words of unspecified contents, on ordinary pages: for short-lived copies, where
+    /// gathering huge pages would cost more than it saves.
+    static WordStorage uninitialised(std::size_t words);
     WordStorage(WordStorage&& other) noexcept
         : p_(std::exchange(other.p_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
     WordStorage& operator=(WordStorage&& other) noexcept {

@@ -103,3 +103,25 @@ def test_refcounts_stable(Panic):
             sim.measure_z(q)
             with pytest.raises(Panic):
                 sim.measure_y(7)
+
+
+def test_forked_child_draws_its_own_outcomes():
+    os = pytest.importorskip("os")
+    if not hasattr(os, "fork"):
+        pytest.skip("no fork")
+
+    def sample():
+        return [int(Tessaryn(1).measure_x(0)) for _ in range(128)]
+
+    sample()  # the parent's generator exists before the fork
+    read, write = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # child: report its outcomes and leave without running pytest's teardown
+        os.write(write, bytes(sample()))
+        os._exit(0)
+    os.close(write)
+    child = list(os.read(read, 1024))
+    os.close(read)
+    os.waitpid(pid, 0)
+    assert len(child) == 128
+    assert child != sample()
