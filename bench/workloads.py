@@ -43,13 +43,16 @@ def brickwork(n, seed=0, layers=20, p_measure=0.1):
     return ops
 
 
-def dense(n, seed=0, per_qubit=4):
-    """H everywhere, then cz between random pairs: graphs fill up, the worst case for graph form."""
+def dense(n, seed=0, layers=30):
+    """All-to-all random circuit: each layer a random single-qubit gate on every qubit, then cz
+    on random disjoint pairs. Vertex degrees grow towards n/2, the worst case for graph form."""
     rng = random.Random(seed)
-    ops = [("h", (q,)) for q in range(n)]
-    for _ in range(per_qubit * n):
-        a, b = rng.sample(range(n), 2)
-        ops.append(("cz", (a, b)))
+    ops = []
+    for _ in range(layers):
+        ops += [(rng.choice(ONE_QUBIT), (q,)) for q in range(n)]
+        order = list(range(n))
+        rng.shuffle(order)
+        ops += [("cz", (order[i], order[i + 1])) for i in range(0, n - 1, 2)]
     return ops
 
 

@@ -73,7 +73,7 @@ def bell_peek():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--ghz", type=int, default=1000, help="qubits in the GHZ state")
+    parser.add_argument("--ghz", type=int, default=5000, help="qubits in the GHZ state")
     parser.add_argument("--side", type=int, default=60, help="side of the square cluster state")
     parser.add_argument("--seed", type=int, default=2026, help="seed for the choice of bases")
     args = parser.parse_args()
