@@ -263,7 +263,7 @@ def main():
               f"{p['stim_copy_measure'] / p['peek']:6.2f} {1e6 * p['group']:9.1f} {1e9 * p['group'] / n:15.1f}")  # fmt: skip
 
     print("\nMemory: peak resident growth per qubit (bytes/qubit) for a fresh simulator and after each workload;")
-    print("a dense adjacency row is n/8 bytes. calloc'd rows that were never written stay off the resident set.")
+    print("a dense adjacency row is n/8 bytes; rows never written stay off the resident set.")
     mem_workloads = [w for w in chosen if w != "dense"]
     mem = {}
     for n_mem, backends in ([(1024, ("tessaryn", "stim"))] if args.quick else

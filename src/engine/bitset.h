@@ -32,6 +32,11 @@ constexpr void set(std::span<Word> w, std::uint64_t i) { w[i / kWordBits] |= Wor
 constexpr void clear(std::span<Word> w, std::uint64_t i) { w[i / kWordBits] &= ~(Word{1} << (i % kWordBits)); }
 constexpr void flip(std::span<Word> w, std::uint64_t i) { w[i / kWordBits] ^= Word{1} << (i % kWordBits); }
 
+/// dst ^= src, word by word.
+inline void xor_into(std::span<Word> dst, std::span<const Word> src) {
+    for (std::size_t k = 0; k < dst.size(); ++k) dst[k] ^= src[k];
+}
+
 /// Number of members. Cost: one popcount per word.
 inline std::uint64_t count(std::span<const Word> w) {
     std::uint64_t total = 0;

@@ -25,14 +25,8 @@ inline void check_cz(const Register& reg, std::uint64_t a, std::uint64_t b) {
     check_index(reg.size(), b);
 }
 
-// Whether v has a neighbour other than w. Stops at the first word that shows one.
 bool has_other_neighbour(const Register& reg, std::uint64_t v, std::uint64_t w) {
-    const auto row = reg.row(v);
-    const std::size_t wk = w / kWordBits;
-    const Word wmask = ~(Word{1} << (w % kWordBits));
-    for (std::size_t k = 0; k < row.size(); ++k)
-        if ((k == wk ? row[k] & wmask : row[k]) != 0) return true;
-    return false;
+    return reg.first_neighbour_other_than(v, w) != kNoVertex;
 }
 
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {

@@ -22,11 +22,7 @@ void complement_neighbourhood(Register& reg, std::uint64_t v) {
 void pivot(Register& reg, std::uint64_t u, std::uint64_t v) {
     const std::size_t stride = reg.stride();
     Workspace& ws = workspace();
-    const std::span<Word> masks = Workspace::rows(ws.masks, 3, stride);
-    const std::span<Word> nu = masks.subspan(0, stride), nv = masks.subspan(stride, stride),
-                          nx = masks.subspan(2 * stride, stride);
-    std::copy(reg.row(u).begin(), reg.row(u).end(), nu.begin());
-    std::copy(reg.row(v).begin(), reg.row(v).end(), nv.begin());
+    const auto [nu, nv, nx] = copy_rows(reg, u, v);
     bits::clear(nu, v);  // A ∪ C
     bits::clear(nv, u);  // B ∪ C
     std::uint64_t size_a = 0, size_b = 0, size_c = 0;
@@ -111,17 +107,9 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
     // The identity's word is four complementations about a, whose factors and edge toggles all
     // cancel: the register comes out exactly as it went in.
     if (start == kIdentity) return;
-    // Smallest neighbour of a that is not b; b only when a has no other.
-    std::uint64_t c = b;
-    const auto row = reg.row(a);
-    for (std::size_t k = 0; k < row.size(); ++k) {
-        Word w = row[k];
-        if (k == b / kWordBits) w &= ~(Word{1} << (b % kWordBits));
-        if (w != 0) {
-            c = k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(w));
-            break;
-        }
-    }
+    // The partner: a's smallest neighbour other than b; b only when a has no other.
+    std::uint64_t c = reg.first_neighbour_other_than(a, b);
+    if (c == kNoVertex) c = b;
     const ReductionWord& word = REDUCTION_WORD[start];
     if (!reg.has_edge(a, c)) {
         // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.

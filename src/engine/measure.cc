@@ -50,12 +50,7 @@ std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng) 
 void rewrite_graph_x(Register& reg, std::uint64_t q, std::uint64_t b, std::span<const std::uint64_t> nq,
                      std::span<const std::uint64_t> nb) {
     const std::size_t stride = reg.stride();
-    Workspace& ws = workspace();
-    const std::span<Word> masks = Workspace::rows(ws.masks, 3, stride);
-    const std::span<Word> mq = masks.subspan(0, stride), mb = masks.subspan(stride, stride),
-                          mx = masks.subspan(2 * stride, stride);
-    std::copy(reg.row(q).begin(), reg.row(q).end(), mq.begin());
-    std::copy(reg.row(b).begin(), reg.row(b).end(), mb.begin());
+    const auto [mq, mb, mx] = copy_rows(reg, q, b);
     for (std::size_t k = 0; k < stride; ++k) mx[k] = mq[k] ^ mb[k];
 
     const Rows m = reg.rows();

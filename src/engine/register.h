@@ -60,7 +60,7 @@ public:
 
 private:
     Word* p_ = nullptr;
-    std::size_t bytes_ = 0;  // of the mapping; 0 when p_ came from calloc
+    std::size_t bytes_ = 0;  // of the mapping; 0 when p_ came from the heap
 };
 
 class Register {
@@ -119,6 +119,17 @@ public:
     bool isolated(std::uint64_t v) const noexcept { return bits::none(row(v)); }
     /// Smallest neighbour of v, or kNoVertex.
     std::uint64_t first_neighbour(std::uint64_t v) const noexcept { return bits::first(row(v)); }
+    /// Smallest neighbour of v other than w, or kNoVertex. Stops at the first word that shows one.
+    std::uint64_t first_neighbour_other_than(std::uint64_t v, std::uint64_t w) const noexcept {
+        const auto r = row(v);
+        const std::size_t wk = w / kWordBits;
+        const Word keep = ~(Word{1} << (w % kWordBits));
+        for (std::size_t k = 0; k < r.size(); ++k) {
+            const Word x = k == wk ? r[k] & keep : r[k];
+            if (x != 0) return k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(x));
+        }
+        return kNoVertex;
+    }
     /// Copy of v's neighbour set.
     BitSet neighbours(std::uint64_t v) const { return BitSet(row(v), n_); }
 

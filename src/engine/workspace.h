@@ -2,11 +2,13 @@
 // do not allocate once it has grown to the register's size.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "engine/bitset.h"
+#include "engine/register.h"
 
 namespace tessaryn {
 
@@ -34,12 +36,18 @@ inline bool prefer_rows(std::uint64_t pairs, std::uint64_t rows, std::size_t str
     return rows * stride < pairs * 4;
 }
 
-namespace bits {
-
-/// dst ^= src, word by word.
-inline void xor_into(std::span<Word> dst, std::span<const Word> src) {
-    for (std::size_t k = 0; k < dst.size(); ++k) dst[k] ^= src[k];
+/// Scratch rows for a rewrite around u and v: copies of their two rows, and a third row for the
+/// caller. Valid until the next call on this thread.
+struct RowCopies {
+    std::span<Word> of_u, of_v, extra;
+};
+inline RowCopies copy_rows(const Register& reg, std::uint64_t u, std::uint64_t v) {
+    const std::size_t stride = reg.stride();
+    const std::span<Word> rows = Workspace::rows(workspace().masks, 3, stride);
+    RowCopies out{rows.subspan(0, stride), rows.subspan(stride, stride), rows.subspan(2 * stride, stride)};
+    std::copy(reg.row(u).begin(), reg.row(u).end(), out.of_u.begin());
+    std::copy(reg.row(v).begin(), reg.row(v).end(), out.of_v.begin());
+    return out;
 }
 
-}  // namespace bits
 }  // namespace tessaryn
