@@ -73,6 +73,51 @@ inline constexpr std::array<GraphEffect, kVopCount> REDUCTION_GRAPH_EFFECT = [] 
     return out;
 }();
 
+/// What REDUCTION_WORD[c] does to VOPs, as right factors: `vertex` on the reduced vertex (its
+/// VOP ends at the identity), `partner` on the partner, and `side[p]` on any other vertex by
+/// where it started: p bit 0 set when adjacent to the reduced vertex, bit 1 when adjacent to the
+/// partner. A complementation about one of the two gives the other S and itself sqrt(iX); every
+/// other vertex collects S from each complementation about a vertex it is adjacent to at that
+/// moment, and its adjacency to the partner flips with each complementation about the reduced
+/// vertex while it is adjacent to that one (and the other way round), so its factor depends on
+/// nothing but p. The S factors commute, so each side factor is a power of S.
+struct ReductionFactors {
+    Vop vertex;
+    Vop partner;
+    std::array<Vop, 4> side;
+};
+
+constexpr ReductionFactors reduction_factors(const ReductionWord& w) {
+    ReductionFactors f{kIdentity, kIdentity, {kIdentity, kIdentity, kIdentity, kIdentity}};
+    for (int i = 0; i < w.length; ++i) {
+        const bool about_vertex = w.symbols[i] == 0;
+        f.vertex = product(f.vertex, about_vertex ? kSqrtIX : kS);
+        f.partner = product(f.partner, about_vertex ? kS : kSqrtIX);
+    }
+    for (int p = 1; p < 4; ++p) {
+        bool near_vertex = p & 1, near_partner = p & 2;
+        Vop factor = kIdentity;
+        for (int i = 0; i < w.length; ++i) {
+            const bool about_vertex = w.symbols[i] == 0;
+            const bool near_centre = about_vertex ? near_vertex : near_partner;
+            if (near_centre) factor = product(factor, kS);
+            if (about_vertex)
+                near_partner = near_partner != near_vertex;
+            else
+                near_vertex = near_vertex != near_partner;
+        }
+        f.side[p] = factor;
+    }
+    return f;
+}
+
+/// `REDUCTION_FACTORS[c]`: the VOP factors of REDUCTION_WORD[c].
+inline constexpr std::array<ReductionFactors, kVopCount> REDUCTION_FACTORS = [] {
+    std::array<ReductionFactors, kVopCount> out{};
+    for (int c = 0; c < kVopCount; ++c) out[c] = reduction_factors(REDUCTION_WORD[c]);
+    return out;
+}();
+
 namespace derive {
 
 constexpr bool graph_effects_are_short() {
@@ -143,6 +188,17 @@ constexpr bool reduction_words_shortest() {
 
 static_assert(reduction_words_reach_identity(), "a reduction word does not end at the identity");
 static_assert(reduction_words_shortest(), "a reduction word is longer than needed");
+
+constexpr bool reduction_factors_reach_identity() {
+    for (int c = 0; c < kVopCount; ++c) {
+        if (product(static_cast<Vop>(c), REDUCTION_FACTORS[c].vertex) != kIdentity) return false;
+        for (const Vop s : REDUCTION_FACTORS[c].side)
+            if (s != kIdentity && s != kS && s != kPauliZ && s != kSdag) return false;
+    }
+    return true;
+}
+
+static_assert(reduction_factors_reach_identity(), "a reduction's factors do not take its VOP to the identity");
 
 }  // namespace derive
 }  // namespace tessaryn::clifford

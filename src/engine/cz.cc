@@ -5,7 +5,10 @@
 #include "clifford/cz_table.h"
 #include "engine/fault.h"
 #include "engine/gates.h"
+#include "engine/journal.h"
 #include "engine/local_complement.h"
+#include "engine/rewrite.h"
+#include "engine/workspace.h"
 
 namespace tessaryn {
 namespace {
@@ -26,22 +29,36 @@ inline void check_cz(const Register& reg, std::uint64_t a, std::uint64_t b) {
 }
 
 bool has_other_neighbour(const Register& reg, std::uint64_t v, std::uint64_t w) {
-    return reg.first_neighbour_other_than(v, w) != kNoVertex;
+    const std::uint64_t d = reg.degree(v);
+    return d > 1 || (d == 1 && !reg.has_edge(v, w));
+}
+
+// The lookup once a and b are each diagonal or without other neighbours.
+void apply_table(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws) {
+    const CzEntry e = cz_entry(reg.has_edge(a, b), reg.vop(a), reg.vop(b));
+    set_edge(reg, a, b, e.edge != 0, ws);
+    reg.reserve_vop_changes(2);
+    reg.set_vop(a, e.a);
+    reg.set_vop(b, e.b);
 }
 
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
+    Workspace& ws = workspace();
+    if (!has_other_neighbour(reg, a, b) && !has_other_neighbour(reg, b, a)) {
+        apply_table(reg, a, b, ws);
+        finish(reg, ws);
+        return;
+    }
+    // Up to three reductions and an edge change, each of which may need memory: one
+    // transaction, so that running out of it midway leaves the register as it was.
+    Transaction txn(reg);
     // Each test reads the register as it stands at its own step: a reduction of one vertex can
     // give the other new neighbours or a new VOP.
     if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
     if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a);
     if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
-    const CzEntry e = cz_entry(reg.has_edge(a, b), reg.vop(a), reg.vop(b));
-    if (e.edge)
-        reg.add_edge(a, b);
-    else
-        reg.remove_edge(a, b);
-    reg.set_vop(a, e.a);
-    reg.set_vop(b, e.b);
+    apply_table(reg, a, b, ws);
+    txn.commit();
 }
 
 // Steps of the controlled-Pauli programs. `_c`/`_t` name the qubit; cz_ct is cz(c, t).

@@ -1,8 +1,9 @@
 #include "engine/measure.h"
 
+#include <array>
+
 #include "engine/fault.h"
-#include "engine/gates.h"
-#include "engine/local_complement.h"
+#include "engine/rewrite.h"
 #include "engine/workspace.h"
 
 namespace tessaryn {
@@ -10,89 +11,93 @@ namespace {
 
 using namespace clifford;
 
-// Cuts every edge of q; `nq` lists its neighbours.
-void isolate(Register& reg, std::uint64_t q, std::span<const std::uint64_t> nq) {
-    const Rows m = reg.rows();
-    for (const std::uint64_t c : nq) bits::clear(m[c], q);
-    const std::span<Word> row = m[q];
-    std::fill(row.begin(), row.end(), Word{0});
+
+void multiply(Register& reg, std::uint64_t v, Vop factor) noexcept { reg.set_vop(v, product(reg.vop(v), factor)); }
+
+// q's neighbours, copied: the rewrites below change q's own row.
+VertexSet copy_neighbours(const Register& reg, std::uint64_t q, Workspace& ws) {
+    const VertexSet row = row_set(reg.adj(), q);
+    if (row.mask != nullptr) {
+        const std::size_t words = reg.adj().words();
+        ws.masks[0].reserve(words);
+        std::copy(row.mask, row.mask + words, ws.masks[0].data());
+        return VertexSet::bits(ws.masks[0].data(), row.count);
+    }
+    ws.first.assign(row.ids.begin(), row.ids.end());
+    return VertexSet::list(ws.first);
 }
 
-std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng) {
+std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng, Workspace& ws) {
     const bool r = random_bit(rng);
-    auto& nq = workspace().first;
-    bits::list_members(reg.row(q), nq);
-    isolate(reg, q, nq);
+    const VertexSet nq = copy_neighbours(reg, q, ws);
+    // Cut every edge of q.
+    const std::array<Id, 1> just_q{static_cast<Id>(q)};
+    const std::array<ToggleGroup, 2> groups{ToggleGroup{VertexSet::list(just_q), nq},
+                                            ToggleGroup{nq, VertexSet::list(just_q)}};
+    prepare_rewrite(reg, groups, ws);
+    reg.reserve_multiply(nq);
+    reg.reserve_vop_changes(2);
     if (r) {
-        for (const std::uint64_t c : nq) right_multiply(reg, c, kPauliZ);
-        right_multiply(reg, q, kPauliX);
+        reg.multiply_vops(nq, kPauliZ);
+        multiply(reg, q, kPauliX);
     }
-    right_multiply(reg, q, kHadamard);
+    multiply(reg, q, kHadamard);
+    apply_rewrite(reg, groups, ws);
     return r;
 }
 
-std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng) {
+std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng, Workspace& ws) {
     const bool r = random_bit(rng);
     const Vop factor = r ? kSdag : kS;
-    auto& nq = workspace().first;
-    bits::list_members(reg.row(q), nq);
-    for (const std::uint64_t c : nq) right_multiply(reg, c, factor);
+    const std::size_t words = reg.adj().words();
     // Toggling every pair of N(q) ∪ {q} complements the neighbourhood and cuts q off.
-    complement_among(reg, nq, reg.row(q));
-    isolate(reg, q, nq);
-    right_multiply(reg, q, factor);
+    const std::array<Id, 1> just_q{static_cast<Id>(q)};
+    const VertexSet nq = row_set(reg.adj(), q);
+    const VertexSet all = unite({nq, VertexSet::list(just_q)}, ws.operand[0], ws.masks[3], words);
+    const std::array<ToggleGroup, 1> groups{ToggleGroup{all, all}};
+    prepare_rewrite(reg, groups, ws);
+    reg.reserve_multiply(nq);
+    reg.reserve_vop_changes(1);
+    reg.multiply_vops(nq, factor);
+    multiply(reg, q, factor);
+    apply_rewrite(reg, groups, ws);
     return r;
 }
 
-// Toggles every pair {c, d} with c in N(q), d in N(b), c ≠ d, once, except pairs of two common
-// neighbours: those arise from both sides and are toggled once more among the common
-// neighbours, so their two toggles cancel. Then toggles {b, c} for every other c in N(q).
-void rewrite_graph_x(Register& reg, std::uint64_t q, std::uint64_t b, std::span<const std::uint64_t> nq,
-                     std::span<const std::uint64_t> nb) {
-    const std::size_t stride = reg.stride();
-    const auto [mq, mb, mx] = copy_rows(reg, q, b);
-    for (std::size_t k = 0; k < stride; ++k) mx[k] = mq[k] ^ mb[k];
-
-    const Rows m = reg.rows();
-    if (prefer_rows(nq.size() * nb.size(), nq.size() + nb.size(), stride)) {
-        // Row x of the toggled pairs: N(b) for x only in N(q), N(q) for x only in N(b), and the
-        // symmetric difference for a common neighbour.
-        for (const std::uint64_t x : nq) bits::xor_into(m[x], bits::test(mb, x) ? mx : mb);
-        for (const std::uint64_t x : nb)
-            if (!bits::test(mq, x)) bits::xor_into(m[x], mq);
-    } else {
-        for (const std::uint64_t c : nq) {
-            const bool c_common = bits::test(mb, c);
-            for (const std::uint64_t d : nb)
-                if (c != d && !(c_common && bits::test(mq, d))) m.toggle(c, d);
-        }
-    }
-    for (const std::uint64_t c : nq)
-        if (c != b) m.toggle(b, c);
-}
-
-std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng) {
+std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng, Workspace& ws) {
     if (reg.isolated(q)) return 0;
     const bool r = random_bit(rng);
     const std::uint64_t b = reg.first_neighbour(q);
     if (b == kNoVertex) fail("Self.adjacent[node] is non-empty");
-    Workspace& ws = workspace();
-    auto &nq = ws.first, &nb = ws.second;
-    bits::list_members(reg.row(q), nq);
-    bits::list_members(reg.row(b), nb);
 
-    // Corrections first, while the rows still hold N(q) and N(b).
+    // With P = N(q), Q = N(b) and R = P ∩ Q, the rule toggles each pair {c, d}, c ∈ P, d ∈ Q,
+    // c ≠ d, once, then each pair inside R (undoing the pairs of R that the first step
+    // toggled), then {b, c} for every other c ∈ P. Net: every pair between two different
+    // classes of P \ Q (b among them), Q \ P (q among them) and R toggles, and so does {b, c}
+    // for c ∈ (P \ Q) ∪ R, c ≠ b. Below, only_q = P \ Q \ {b} and only_b = Q \ P \ {q}.
+    const std::size_t words = reg.adj().words();
+    const auto [only_q, only_b, both] = classify(reg.adj(), q, b, ws);
+    const std::array<Id, 1> id_q{static_cast<Id>(q)}, id_b{static_cast<Id>(b)};
+    const VertexSet just_q = VertexSet::list(id_q), just_b = VertexSet::list(id_b);
+    const VertexSet b_side = unite({only_b, just_q}, ws.operand[0], ws.masks[3], words);  // Q \ P
+    const std::array<ToggleGroup, 4> groups{
+        ToggleGroup{only_q, unite({only_b, just_q, both, just_b}, ws.operand[1], ws.masks[4], words)},
+        ToggleGroup{just_b, unite({only_b, just_q, only_q}, ws.operand[2], ws.masks[5], words)},
+        ToggleGroup{b_side, unite({only_q, just_b, both}, ws.operand[3], ws.masks[6], words)},
+        ToggleGroup{both, unite({only_q, only_b, just_q}, ws.operand[4], ws.masks[7], words)},
+    };
+    prepare_rewrite(reg, groups, ws);
+    reg.reserve_multiply(r ? only_b : only_q);
+    reg.reserve_vop_changes(2);
     if (!r) {
-        right_multiply(reg, b, kSqrtIY);
-        for (const std::uint64_t c : nq)
-            if (c != b && !reg.has_edge(b, c)) right_multiply(reg, c, kPauliZ);
+        multiply(reg, b, kSqrtIY);
+        reg.multiply_vops(only_q, kPauliZ);
     } else {
-        right_multiply(reg, b, kSqrtMinusIY);
-        right_multiply(reg, q, kPauliZ);
-        for (const std::uint64_t c : nb)
-            if (c != q && !reg.has_edge(q, c)) right_multiply(reg, c, kPauliZ);
+        multiply(reg, b, kSqrtMinusIY);
+        multiply(reg, q, kPauliZ);
+        reg.multiply_vops(only_b, kPauliZ);
     }
-    rewrite_graph_x(reg, q, b, nq, nb);
+    apply_rewrite(reg, groups, ws);
     return r;
 }
 
@@ -104,18 +109,20 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rn
     const Vop l = adjoint(reg.vop(q));
     const auto a = static_cast<std::uint8_t>(axis);
     const std::uint8_t sign = conj_sign(a, l) ? 1 : 0;
+    Workspace& ws = workspace();
     std::uint8_t r = 0;
     switch (conj_axis(a, l)) {
         case 0:
-            r = measure_graph_x(reg, q, rng);
+            r = measure_graph_x(reg, q, rng, ws);
             break;
         case 1:
-            r = measure_graph_y(reg, q, rng);
+            r = measure_graph_y(reg, q, rng, ws);
             break;
         default:
-            r = measure_graph_z(reg, q, rng);
+            r = measure_graph_z(reg, q, rng, ws);
             break;
     }
+    finish(reg, ws);
     return sign ^ r;
 }
 

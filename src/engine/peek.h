@@ -17,10 +17,12 @@ struct PeekResult {
     clifford::Axis axis;
 };
 
-/// Measures each of `qubits`, in the given order, on one private copy of the register: a qubit
-/// with no edges when reached along the axis on which it is certain (no draw), any other along
-/// `random_axis`. The register itself is never written. Faults with the index message at the
-/// first qubit not below n. Cost: one register copy (n²/8 bytes) plus one measurement per qubit.
-std::vector<PeekResult> peek(const Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng);
+/// Measures each of `qubits`, in the given order, one after another: a qubit with no edges
+/// when reached along the axis on which it is certain (no draw), any other along `random_axis`.
+/// The measurements are made on the register itself inside a transaction that is always rolled
+/// back, so the register ends exactly as it began, also when a fault or std::bad_alloc stops
+/// the peek midway. Faults with the index message at the first qubit not below n. Cost: the
+/// measurements themselves, plus a copy of the lists each one rewrites.
+std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng);
 
 }  // namespace tessaryn

@@ -1,10 +1,11 @@
 #include "engine/register.h"
 
-#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "engine/fault.h"
 
@@ -13,85 +14,91 @@ namespace {
 
 constexpr std::uint64_t kMaxBytes = static_cast<std::uint64_t>(PTRDIFF_MAX);
 
-template <class T>
-T* allocate(std::size_t count, bool zeroed) {
-    void* p = zeroed ? std::calloc(count, sizeof(T)) : std::malloc(count * sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    return static_cast<T*>(p);
+// Installed memory, or 0 when the system does not say.
+std::uint64_t physical_memory() {
+#if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && page > 0) return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+#endif
+    return 0;
 }
 
-// Words of the adjacency matrix, or 0 when its byte size would not fit a signed word.
-std::size_t matrix_words(std::uint64_t n, std::size_t stride) {
-    if (stride != 0 && n > kMaxBytes / sizeof(Word) / stride) return 0;
-    return static_cast<std::size_t>(n) * stride;
+// Refuses registers whose fixed part (a VOP and a row header per qubit) exceeds the machine.
+// The headers are allocated as untouched zero pages, which an overcommitting kernel hands out
+// for any size; without this check such a register would be granted and then meet the
+// out-of-memory killer when its rows are written.
+std::uint64_t checked_size(std::uint64_t n) {
+    if (n > kMaxBytes) fail("capacity overflow");
+    if (n > kMaxVertices) throw std::bad_alloc();
+    const std::uint64_t memory = physical_memory();
+    if (memory != 0 && n > memory / (sizeof(Row) + sizeof(Vop))) throw std::bad_alloc();
+    return n;
 }
-
-// Below this a matrix stays on the heap: a mapping costs a system call and a page of its own.
-constexpr std::size_t kMappedBytes = std::size_t{4} << 20;
 
 }  // namespace
 
-WordStorage WordStorage::zeroed(std::size_t words) {
-    WordStorage s;
-    const std::size_t bytes = words * sizeof(Word);
-    if (bytes < kMappedBytes) {
-        s.p_ = allocate<Word>(words, true);
-        return s;
-    }
-    // Anonymous pages read as zero until written, and the whole size is requested now, so an
-    // impossible register is refused here rather than when its rows are first touched.
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    madvise(p, bytes, MADV_HUGEPAGE);  // advisory: without it the matrix simply uses small pages
-    s.p_ = static_cast<Word*>(p);
-    s.bytes_ = bytes;
-    return s;
-}
-
-WordStorage WordStorage::uninitialised(std::size_t words) {
-    WordStorage s;
-    s.p_ = allocate<Word>(words, false);
-    return s;
-}
-
-WordStorage::~WordStorage() {
-    if (bytes_ != 0)
-        munmap(p_, bytes_);
-    else
-        std::free(p_);
-}
-
-Register::Register(std::uint64_t qubit_amount) {
-    if (qubit_amount > kMaxBytes) fail("capacity overflow");
+Register::Register(std::uint64_t qubit_amount) : adj_(checked_size(qubit_amount)) {
     if (qubit_amount == 0) return;
-    const std::size_t stride = bits::words_for(qubit_amount);
-    const std::size_t words = matrix_words(qubit_amount, stride);
-    if (words == 0) throw std::bad_alloc();
-    adj_ = WordStorage::zeroed(words);
-    vop_.reset(allocate<Vop>(static_cast<std::size_t>(qubit_amount), false));
-    std::memset(vop_.get(), clifford::kHadamard, static_cast<std::size_t>(qubit_amount));
-    n_ = qubit_amount;
-    stride_ = stride;
+    auto* p = static_cast<Vop*>(std::malloc(static_cast<std::size_t>(qubit_amount)));
+    if (p == nullptr) throw std::bad_alloc();
+    std::memset(p, clifford::kHadamard, static_cast<std::size_t>(qubit_amount));
+    vop_.reset(p);
 }
 
 Register Register::clone() const {
-    Register copy;
-    if (n_ == 0) return copy;
-    const std::size_t words = static_cast<std::size_t>(n_) * stride_;
-    copy.adj_ = WordStorage::uninitialised(words);
-    copy.vop_.reset(allocate<Vop>(static_cast<std::size_t>(n_), false));
-    std::memcpy(copy.adj_.get(), adj_.get(), words * sizeof(Word));
-    std::memcpy(copy.vop_.get(), vop_.get(), static_cast<std::size_t>(n_));
-    copy.n_ = n_;
-    copy.stride_ = stride_;
-    return copy;
+    Adjacency adj = adj_.clone();
+    std::unique_ptr<Vop[], Free> vop;
+    if (size() != 0) {
+        auto* p = static_cast<Vop*>(std::malloc(static_cast<std::size_t>(size())));
+        if (p == nullptr) throw std::bad_alloc();
+        std::memcpy(p, vop_.get(), static_cast<std::size_t>(size()));
+        vop.reset(p);
+    }
+    return Register(std::move(vop), std::move(adj));
+}
+
+BitSet Register::neighbours(std::uint64_t v) const {
+    BitSet out(size());
+    adj_.for_each(v, [&](std::uint64_t i) { out.insert(i); });
+    return out;
 }
 
 bool operator==(const Register& a, const Register& b) noexcept {
-    if (a.n_ != b.n_) return false;
-    if (a.n_ == 0) return true;
-    return std::memcmp(a.vop_.get(), b.vop_.get(), static_cast<std::size_t>(a.n_)) == 0 &&
-           std::memcmp(a.adj_.get(), b.adj_.get(), static_cast<std::size_t>(a.n_) * a.stride_ * sizeof(Word)) == 0;
+    if (a.size() != b.size()) return false;
+    if (a.size() != 0 && std::memcmp(a.vop_.get(), b.vop_.get(), static_cast<std::size_t>(a.size())) != 0) return false;
+    return a.adj_ == b.adj_;
+}
+
+std::string check_invariants(const Register& reg) {
+    const Adjacency& adj = reg.adj();
+    const std::uint64_t n = reg.size();
+    const auto at = [](std::uint64_t v) { return "vertex " + std::to_string(v) + ": "; };
+    for (std::uint64_t v = 0; v < n; ++v) {
+        if (reg.vop(v) >= clifford::kVopCount) return at(v) + "VOP " + std::to_string(reg.vop(v));
+        const Row& r = adj.row(v);
+        std::uint64_t count = 0, previous = 0;
+        bool ascending = true, in_range = true, symmetric = true;
+        adj.for_each(v, [&](std::uint64_t x) {
+            ascending = ascending && (count == 0 || x > previous);
+            in_range = in_range && x < n && x != v;
+            symmetric = symmetric && x < n && adj.contains(x, v);
+            previous = x;
+            ++count;
+        });
+        if (count != adj.degree(v))
+            return at(v) + "degree " + std::to_string(adj.degree(v)) + " but " + std::to_string(count) + " members";
+        if (!ascending) return at(v) + "ids not strictly ascending";
+        if (!in_range) return at(v) + "neighbour out of range or itself";
+        if (!symmetric) return at(v) + "a neighbour does not list it";
+        if (r.is_bits()) {
+            if (n % kWordBits != 0 && (r.words[adj.words() - 1] >> (n % kWordBits)) != 0)
+                return at(v) + "padding bits set";
+        } else if (r.degree > r.capacity() || r.degree > adj.promote_above()) {
+            return at(v) + "sorted row over its capacity or its shape's limit";
+        }
+    }
+    return {};
 }
 
 }  // namespace tessaryn

@@ -1,141 +1,98 @@
-// The whole quantum state of one simulator: a VOP per vertex and a dense adjacency bit matrix.
+// The whole quantum state of one simulator: a VOP per vertex and the graph of the edges.
 //
 // The represented state is (vop[0] ⊗ … ⊗ vop[n-1]) · |G⟩ with |G⟩ the graph state of the edges.
-// Adjacency is one contiguous row-major matrix: row v holds the neighbours of v in `stride()`
-// words, bit length n. Invariants kept by every engine operation: every VOP is below 24,
-// adjacency is symmetric, no vertex is its own neighbour, and padding bits are zero.
+// Invariants kept by every engine operation: every VOP is below 24, adjacency is symmetric, no
+// vertex is its own neighbour, and every row has the shape its degree calls for
+// (engine/adjacency.h). Memory: one VOP byte and one 24-byte row header per qubit, plus heap
+// storage for rows of more than four neighbours.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <span>
+#include <string>
 #include <utility>
 
 #include "clifford/clifford.h"
+#include "engine/adjacency.h"
 #include "engine/bitset.h"
+#include "engine/journal.h"
 
 namespace tessaryn {
 
 using clifford::Vop;
 
-/// Adjacency rows as a value: base and stride stay in registers across loops that write rows,
-/// where reading them from the Register would be redone after every store (a row word could,
-/// as far as the compiler knows, be the stride itself).
-struct Rows {
-    Word* base;
-    std::size_t stride;
-
-    std::span<Word> operator[](std::uint64_t v) const noexcept { return {base + v * stride, stride}; }
-    void toggle(std::uint64_t a, std::uint64_t b) const noexcept {
-        bits::flip((*this)[a], b);
-        bits::flip((*this)[b], a);
-    }
-};
-
-/// Owner of the adjacency words. Large matrices live in their own anonymous mapping with
-/// transparent huge pages requested: rewrites such as a star's centre moving touch one word in
-/// every row, and with 4 KiB pages each of those is a TLB miss.
-class WordStorage {
-public:
-    WordStorage() noexcept = default;
-    /// `words` zero words, on huge pages when large. Throws std::bad_alloc when the memory cannot be had.
-    static WordStorage zeroed(std::size_t words);
-    /// `words` words of unspecified contents, on ordinary pages: for short-lived copies, where
-    /// gathering huge pages would cost more than it saves.
-    static WordStorage uninitialised(std::size_t words);
-    WordStorage(WordStorage&& other) noexcept
-        : p_(std::exchange(other.p_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}
-    WordStorage& operator=(WordStorage&& other) noexcept {
-        WordStorage(std::move(other)).swap(*this);
-        return *this;
-    }
-    ~WordStorage();
-
-    Word* get() const noexcept { return p_; }
-    void swap(WordStorage& other) noexcept {
-        std::swap(p_, other.p_);
-        std::swap(bytes_, other.bytes_);
-    }
-
-private:
-    Word* p_ = nullptr;
-    std::size_t bytes_ = 0;  // of the mapping; 0 when p_ came from the heap
-};
-
 class Register {
 public:
     /// n qubits in |0…0⟩: no edges, every VOP the Hadamard. Faults "capacity overflow" when n
-    /// exceeds the largest signed word; throws std::bad_alloc when the storage cannot be had.
-    /// All storage is requested here, so an impossible size fails now rather than when touched.
+    /// exceeds the largest signed word; throws std::bad_alloc when n exceeds kMaxVertices or
+    /// the register would not fit this machine's memory, so an impossible size fails here and
+    /// not when its rows are first touched. O(n) time for the VOPs; the row headers start as
+    /// zero pages.
     explicit Register(std::uint64_t qubit_amount);
 
-    Register(Register&& other) noexcept
-        : n_(std::exchange(other.n_, 0)),
-          stride_(std::exchange(other.stride_, 0)),
-          vop_(std::move(other.vop_)),
-          adj_(std::move(other.adj_)) {}
-    Register& operator=(Register&& other) noexcept {
-        n_ = std::exchange(other.n_, 0);
-        stride_ = std::exchange(other.stride_, 0);
-        vop_ = std::move(other.vop_);
-        adj_ = std::move(other.adj_);
-        return *this;
-    }
+    Register(Register&& other) noexcept = default;
+    Register& operator=(Register&& other) noexcept = default;
     Register(const Register&) = delete;
     Register& operator=(const Register&) = delete;
 
-    /// Deep, independent copy. Cost: n²/8 bytes copied.
+    /// Deep, independent copy. Cost: n plus the storage of every row.
     Register clone() const;
 
     /// Number of qubits.
-    std::uint64_t size() const noexcept { return n_; }
-    /// Words per adjacency row.
-    std::size_t stride() const noexcept { return stride_; }
+    std::uint64_t size() const noexcept { return adj_.size(); }
 
     Vop vop(std::uint64_t v) const noexcept { return vop_[v]; }
-    void set_vop(std::uint64_t v, Vop c) noexcept { vop_[v] = c; }
-
-    std::span<const Word> row(std::uint64_t v) const noexcept { return {adj_.get() + v * stride_, stride_}; }
-    std::span<Word> row_mut(std::uint64_t v) noexcept { return {adj_.get() + v * stride_, stride_}; }
-    Rows rows() noexcept { return {adj_.get(), stride_}; }
-
-    bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept { return bits::test(row(a), b); }
-    void add_edge(std::uint64_t a, std::uint64_t b) noexcept {
-        bits::set(row_mut(a), b);
-        bits::set(row_mut(b), a);
+    /// Overwrites a VOP, recording the old one when a transaction is open (which then needs
+    /// `reserve_vop_changes` first).
+    void set_vop(std::uint64_t v, Vop c) noexcept {
+        if (Journal* j = adj_.journal()) [[unlikely]]
+            j->record_vop(v, vop_[v]);
+        vop_[v] = c;
     }
-    void remove_edge(std::uint64_t a, std::uint64_t b) noexcept {
-        bits::clear(row_mut(a), b);
-        bits::clear(row_mut(b), a);
+    /// Room in an open transaction's journal for `count` VOP changes. Throws std::bad_alloc.
+    void reserve_vop_changes(std::size_t count) {
+        if (Journal* j = adj_.journal()) j->reserve_vops(count);
     }
-    void toggle_edge(std::uint64_t a, std::uint64_t b) noexcept {
-        bits::flip(row_mut(a), b);
-        bits::flip(row_mut(b), a);
+    /// Room in an open transaction's journal for one `multiply_vops` of `s`. Throws std::bad_alloc.
+    void reserve_multiply(const VertexSet& s) {
+        if (Journal* j = adj_.journal()) j->reserve_multiply(s, adj_.words());
     }
+    /// Right-multiplies the VOP of every vertex of `s` by `factor`, as one journal record.
+    void multiply_vops(const VertexSet& s, Vop factor) noexcept {
+        if (factor == clifford::kIdentity) return;
+        if (Journal* j = adj_.journal()) j->record_multiply(s, factor, adj_.words());
+        s.for_each(adj_.words(), [&](std::uint64_t x) { vop_[x] = clifford::product(vop_[x], factor); });
+    }
+    /// Puts a VOP back without recording it: for rollbacks.
+    void restore_vop(std::uint64_t v, Vop c) noexcept { vop_[v] = c; }
 
-    /// Number of neighbours. Cost: one popcount per row word.
-    std::uint64_t degree(std::uint64_t v) const noexcept { return bits::count(row(v)); }
-    bool isolated(std::uint64_t v) const noexcept { return bits::none(row(v)); }
+    Adjacency& adj() noexcept { return adj_; }
+    const Adjacency& adj() const noexcept { return adj_; }
+
+    // Graph primitives. The single-edge changes are not recorded in a transaction; engine
+    // operations make their edge changes as rewrites (engine/rewrite.h).
+    bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept { return adj_.has_edge(a, b); }
+    void add_edge(std::uint64_t a, std::uint64_t b) { adj_.add_edge(a, b); }
+    void remove_edge(std::uint64_t a, std::uint64_t b) noexcept { adj_.remove_edge(a, b); }
+    void toggle_edge(std::uint64_t a, std::uint64_t b) { adj_.toggle_edge(a, b); }
+    /// Number of neighbours. O(1).
+    std::uint64_t degree(std::uint64_t v) const noexcept { return adj_.degree(v); }
+    /// O(1).
+    bool isolated(std::uint64_t v) const noexcept { return adj_.isolated(v); }
     /// Smallest neighbour of v, or kNoVertex.
-    std::uint64_t first_neighbour(std::uint64_t v) const noexcept { return bits::first(row(v)); }
-    /// Smallest neighbour of v other than w, or kNoVertex. Stops at the first word that shows one.
+    std::uint64_t first_neighbour(std::uint64_t v) const noexcept { return adj_.first(v); }
+    /// Smallest neighbour of v other than w, or kNoVertex.
     std::uint64_t first_neighbour_other_than(std::uint64_t v, std::uint64_t w) const noexcept {
-        const auto r = row(v);
-        const std::size_t wk = w / kWordBits;
-        const Word keep = ~(Word{1} << (w % kWordBits));
-        for (std::size_t k = 0; k < r.size(); ++k) {
-            const Word x = k == wk ? r[k] & keep : r[k];
-            if (x != 0) return k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(x));
-        }
-        return kNoVertex;
+        return adj_.first_other_than(v, w);
     }
-    /// Copy of v's neighbour set.
-    BitSet neighbours(std::uint64_t v) const { return BitSet(row(v), n_); }
+    /// Copy of v's neighbour set with bit length n. O(n): for tests and diagnostics.
+    BitSet neighbours(std::uint64_t v) const;
 
     template <class F>
     void for_each_neighbour(std::uint64_t v, F&& f) const {
-        bits::for_each(row(v), f);
+        adj_.for_each(v, f);
     }
 
     /// Same VOPs and same edges.
@@ -145,12 +102,14 @@ private:
     struct Free {
         void operator()(void* p) const noexcept { std::free(p); }
     };
-    Register() = default;
+    Register(std::unique_ptr<Vop[], Free> vop, Adjacency adj) noexcept : vop_(std::move(vop)), adj_(std::move(adj)) {}
 
-    std::uint64_t n_ = 0;
-    std::size_t stride_ = 0;
     std::unique_ptr<Vop[], Free> vop_;
-    WordStorage adj_;
+    Adjacency adj_;
 };
+
+/// A description of which invariant a register breaks, or an empty string. O(n + edges·log):
+/// for tests, after every operation of a randomised run.
+std::string check_invariants(const Register& reg);
 
 }  // namespace tessaryn

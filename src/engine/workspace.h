@@ -1,53 +1,54 @@
 // Scratch memory reused by the engine operations of one thread, so that gates and measurements
-// do not allocate once it has grown to the register's size.
+// do not allocate once it has grown to the sizes they need.
 #pragma once
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <span>
+#include <memory>
 #include <vector>
 
-#include "engine/bitset.h"
-#include "engine/register.h"
+#include "engine/adjacency.h"
+#include "engine/journal.h"
 
 namespace tessaryn {
 
+/// A buffer that only grows. Unlike a vector, its whole capacity is usable without resizing,
+/// which lets code that must not allocate check the room it has.
+template <class T>
+class GrowBuffer {
+public:
+    /// Room for at least `count` elements; contents are kept. Throws std::bad_alloc.
+    void reserve(std::size_t count) {
+        if (count <= capacity_) return;
+        const std::size_t grown = count > 2 * capacity_ ? count : 2 * capacity_;
+        auto fresh = std::make_unique<T[]>(grown);  // value-initialised: zero for masks
+        for (std::size_t i = 0; i < capacity_; ++i) fresh[i] = data_[i];
+        data_ = std::move(fresh);
+        capacity_ = grown;
+    }
+    T* data() noexcept { return data_.get(); }
+    std::size_t capacity() const noexcept { return capacity_; }
+
+private:
+    std::unique_ptr<T[]> data_;
+    std::size_t capacity_ = 0;
+};
+
 /// Named buffers, one per use, so that an operation calling another never shares one.
 struct Workspace {
-    std::vector<std::uint64_t> members;        // neighbour list of a complementation
-    std::vector<std::uint64_t> first, second;  // neighbour lists of a measurement or a pivot
-    std::vector<std::uint64_t> third;
-    std::vector<Word> tracked;                 // neighbourhoods followed through a reduction
-    std::vector<Word> masks;                   // row masks of a pivot or a measurement
-
-    /// `count` rows of `stride` words from `buf`, contents unspecified.
-    static std::span<Word> rows(std::vector<Word>& buf, std::size_t count, std::size_t stride) {
-        if (buf.size() < count * stride) buf.resize(count * stride);
-        return {buf.data(), count * stride};
-    }
+    std::vector<Id> members;                        // neighbours of a complemented vertex
+    std::vector<Id> first, second;                  // listed neighbourhoods
+    std::vector<Id> only_first, only_second, both;  // their classes
+    std::vector<Id> operand[6];                     // member and operand lists of one rewrite
+    GrowBuffer<Id> merge;                           // output of one row merge
+    GrowBuffer<Id> operand_ids;                     // a mask operand listed for sorted rows
+    GrowBuffer<Word> mask;                          // a listed operand as bits; zero between uses
+    GrowBuffer<Word> masks[8];                      // sets built as bits by one operation
+    std::vector<Id> candidates;                   // rows a rewrite left oversized
+    Journal journal;
 };
 
 /// The calling thread's workspace.
 Workspace& workspace();
-
-/// Cost model for edge rewrites: toggling `pairs` edges bit by bit, or XOR-ing `rows` whole
-/// rows of `stride` words. Single toggles touch two scattered words each; row XORs stream.
-inline bool prefer_rows(std::uint64_t pairs, std::uint64_t rows, std::size_t stride) {
-    return rows * stride < pairs * 4;
-}
-
-/// Scratch rows for a rewrite around u and v: copies of their two rows, and a third row for the
-/// caller. Valid until the next call on this thread.
-struct RowCopies {
-    std::span<Word> of_u, of_v, extra;
-};
-inline RowCopies copy_rows(const Register& reg, std::uint64_t u, std::uint64_t v) {
-    const std::size_t stride = reg.stride();
-    const std::span<Word> rows = Workspace::rows(workspace().masks, 3, stride);
-    RowCopies out{rows.subspan(0, stride), rows.subspan(stride, stride), rows.subspan(2 * stride, stride)};
-    std::copy(reg.row(u).begin(), reg.row(u).end(), out.of_u.begin());
-    std::copy(reg.row(v).begin(), reg.row(v).end(), out.of_v.begin());
-    return out;
-}
 
 }  // namespace tessaryn

@@ -115,7 +115,9 @@ struct Peek {
     using Args = IndexSet;
     using Result = std::vector<PeekResult>;
     static constexpr Access kAccess = Access::shared;
-    static Result run(const Register& reg, const Args& a) {
+    // Measures on the register itself and puts it back before returning (engine/peek.h); the
+    // interpreter lock keeps anyone else from seeing it in between.
+    static Result run(Register& reg, const Args& a) {
         ThreadRandom rng;
         return peek(reg, a.qubits, rng);
     }

@@ -86,7 +86,7 @@ def test_capacity_overflow_and_memory_error(Panic):
     with pytest.raises(MemoryError):
         Tessaryn(2**62)
     with pytest.raises(MemoryError):
-        Tessaryn(10**6)
+        Tessaryn(10**15)
 
 
 def test_zero_qubits_allowed_but_every_index_faults(Panic):

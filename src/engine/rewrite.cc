@@ -1,0 +1,179 @@
+#include "engine/rewrite.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace tessaryn {
+namespace {
+
+Word* fresh_mask(GrowBuffer<Word>& buffer, std::size_t words) {
+    buffer.reserve(words);
+    std::memset(buffer.data(), 0, words * sizeof(Word));
+    return buffer.data();
+}
+
+void set_bit(Word* mask, std::uint64_t v) { mask[v / kWordBits] |= Word{1} << (v % kWordBits); }
+void clear_bit(Word* mask, std::uint64_t v) { mask[v / kWordBits] &= ~(Word{1} << (v % kWordBits)); }
+bool test_bit(const Word* mask, std::uint64_t v) { return (mask[v / kWordBits] >> (v % kWordBits)) & 1u; }
+
+std::size_t count_bits(const Word* mask, std::size_t words) {
+    std::size_t total = 0;
+    for (std::size_t k = 0; k < words; ++k) total += static_cast<std::size_t>(std::popcount(mask[k]));
+    return total;
+}
+
+}  // namespace
+
+void prepare_rewrite(Register& reg, std::span<const ToggleGroup> groups, Workspace& ws) {
+    reg.adj().reserve_toggles(groups, ws);
+    if (Journal* j = reg.adj().journal()) j->reserve_toggles(groups, reg.adj().words());
+}
+
+void apply_rewrite(Register& reg, std::span<const ToggleGroup> groups, Workspace& ws) noexcept {
+    if (Journal* j = reg.adj().journal()) j->record_toggles(groups, reg.adj().words());
+    reg.adj().apply_toggles(groups, ws);
+}
+
+void exchange(Register& reg, std::uint64_t u, std::uint64_t v) {
+    if (Journal* j = reg.adj().journal()) {
+        j->reserve_exchange();
+        j->record_exchange(u, v);
+    }
+    reg.adj().exchange(u, v);
+}
+
+void set_edge(Register& reg, std::uint64_t a, std::uint64_t b, bool present, Workspace& ws) {
+    if (reg.has_edge(a, b) == present) return;
+    if (reg.adj().journal() == nullptr) {
+        if (present)
+            reg.adj().add_edge(a, b);
+        else
+            reg.adj().remove_edge(a, b, &ws);
+        return;
+    }
+    const Id ia = static_cast<Id>(a), ib = static_cast<Id>(b);
+    const std::array<ToggleGroup, 2> groups{ToggleGroup{VertexSet::list({&ia, 1}), VertexSet::list({&ib, 1})},
+                                            ToggleGroup{VertexSet::list({&ib, 1}), VertexSet::list({&ia, 1})}};
+    rewrite(reg, groups, ws);
+}
+
+VertexSet row_set(const Adjacency& adj, std::uint64_t v) noexcept {
+    const Row& r = adj.row(v);
+    if (r.is_bits()) return VertexSet::bits(r.words, adj.degree(v));
+    return VertexSet::list(r.id_span());
+}
+
+Classes classify(const Adjacency& adj, std::uint64_t u, std::uint64_t v, Workspace& ws) {
+    const Row& ru = adj.row(u);
+    const Row& rv = adj.row(v);
+    const std::size_t words = adj.words();
+    ws.only_first.clear();
+    ws.only_second.clear();
+    ws.both.clear();
+    if (!ru.is_bits() && !rv.is_bits()) {
+        const std::span<const Id> nu = ru.id_span(), nv = rv.id_span();
+        ws.only_first.reserve(nu.size());
+        ws.only_second.reserve(nv.size());
+        ws.both.reserve(std::min(nu.size(), nv.size()));
+        std::size_t i = 0, j = 0;
+        while (i < nu.size() || j < nv.size()) {
+            const std::uint64_t x = i < nu.size() ? nu[i] : kNoVertex;
+            const std::uint64_t y = j < nv.size() ? nv[j] : kNoVertex;
+            if (x < y) {
+                if (x != v) ws.only_first.push_back(static_cast<Id>(x));
+                ++i;
+            } else if (y < x) {
+                if (y != u) ws.only_second.push_back(static_cast<Id>(y));
+                ++j;
+            } else {
+                ws.both.push_back(static_cast<Id>(x));
+                ++i;
+                ++j;
+            }
+        }
+        return {VertexSet::list(ws.only_first), VertexSet::list(ws.only_second), VertexSet::list(ws.both)};
+    }
+    if (ru.is_bits() != rv.is_bits()) {
+        // The sorted side is split by probing the bit row; the bit row's own class is its copy
+        // with the common vertices and the sorted side's vertex taken out.
+        const bool u_sorted = !ru.is_bits();
+        const Row& sparse = u_sorted ? ru : rv;
+        const Row& dense = u_sorted ? rv : ru;
+        const std::uint64_t s = u_sorted ? u : v, d = u_sorted ? v : u;
+        std::vector<Id>& only_sparse = u_sorted ? ws.only_first : ws.only_second;
+        only_sparse.reserve(sparse.degree);
+        ws.both.reserve(sparse.degree);
+        for (const Id x : sparse.id_span()) {
+            if (test_bit(dense.words, x))
+                ws.both.push_back(x);
+            else if (x != d)
+                only_sparse.push_back(x);
+        }
+        Word* only_dense = fresh_mask(ws.masks[0], words);
+        std::memcpy(only_dense, dense.words, words * sizeof(Word));
+        for (const Id x : ws.both) clear_bit(only_dense, x);
+        std::size_t count = adj.degree(d) - ws.both.size();
+        if (test_bit(only_dense, s)) {
+            clear_bit(only_dense, s);
+            --count;
+        }
+        const VertexSet sparse_set = VertexSet::list(only_sparse), dense_set = VertexSet::bits(only_dense, count);
+        return {u_sorted ? sparse_set : dense_set, u_sorted ? dense_set : sparse_set, VertexSet::list(ws.both)};
+    }
+    Word* only_u = fresh_mask(ws.masks[0], words);
+    Word* only_v = fresh_mask(ws.masks[1], words);
+    Word* both = fresh_mask(ws.masks[2], words);
+    for (std::size_t k = 0; k < words; ++k) {
+        only_u[k] = ru.words[k] & ~rv.words[k];
+        only_v[k] = rv.words[k] & ~ru.words[k];
+        both[k] = ru.words[k] & rv.words[k];
+    }
+    clear_bit(only_u, v);
+    clear_bit(only_v, u);
+    return {VertexSet::bits(only_u, count_bits(only_u, words)), VertexSet::bits(only_v, count_bits(only_v, words)),
+            VertexSet::bits(both, count_bits(both, words))};
+}
+
+VertexSet unite(std::initializer_list<VertexSet> parts, std::vector<Id>& list, GrowBuffer<Word>& mask,
+                std::size_t words) {
+    std::size_t total = 0, nonempty = 0;
+    bool any_mask = false;
+    const VertexSet* only = nullptr;
+    for (const VertexSet& p : parts) {
+        if (p.empty()) continue;
+        total += p.count;
+        ++nonempty;
+        only = &p;
+        any_mask = any_mask || p.mask != nullptr;
+    }
+    if (nonempty == 0) return {};
+    if (nonempty == 1) return *only;
+    if (any_mask) {
+        Word* out = fresh_mask(mask, words);
+        for (const VertexSet& p : parts) {
+            if (p.mask != nullptr) {
+                for (std::size_t k = 0; k < words; ++k) out[k] |= p.mask[k];
+            } else {
+                for (const Id x : p.ids) set_bit(out, x);
+            }
+        }
+        return VertexSet::bits(out, total);
+    }
+    list.resize(total);
+    std::size_t size = 0;
+    for (const VertexSet& p : parts) {
+        // Merge the next list in from the back, in place: the merged prefix only moves right.
+        std::size_t i = size, j = p.ids.size(), k = size + p.ids.size();
+        while (j > 0) {
+            if (i > 0 && list[i - 1] > p.ids[j - 1])
+                list[--k] = list[--i];
+            else
+                list[--k] = p.ids[--j];
+        }
+        size += p.ids.size();
+    }
+    return VertexSet::list(list);
+}
+
+}  // namespace tessaryn
