@@ -121,16 +121,21 @@ std::size_t merge_union(std::span<const Id> a, std::span<const Id> b, Id* out) n
 
 // --- Construction -----------------------------------------------------------------------------
 
-Adjacency::Adjacency(std::uint64_t n) {
-    if (n > kMaxVertices) throw std::bad_alloc();
-    n_ = n;
-    words_ = bits::words_for(n);
+RowShapes RowShapes::for_vertices(std::uint64_t n) noexcept {
     // A bit row costs as much memory as 2W ids, but toggling ids in it costs a word each where
     // a sorted row pays a merge. Promoting past W/8 ids bounds a bit row's memory to 16 times
     // what its ids would take, and demoting below a quarter of that keeps scans of a bit row
     // within 32 words per member.
-    promote_above_ = static_cast<Id>(std::max<std::size_t>(kMinBlock, words_ / 8));
-    demote_below_ = promote_above_ / 4;
+    const Id promote = static_cast<Id>(std::max<std::size_t>(kMinBlock, bits::words_for(n) / 8));
+    return {promote, static_cast<Id>(promote / 4)};
+}
+
+Adjacency::Adjacency(std::uint64_t n, RowShapes shapes) {
+    if (n > kMaxVertices) throw std::bad_alloc();
+    n_ = n;
+    words_ = bits::words_for(n);
+    promote_above_ = shapes.promote_above;
+    demote_below_ = std::min(shapes.demote_below, shapes.promote_above);
     if (n == 0) return;
     rows_ = static_cast<Row*>(std::calloc(static_cast<std::size_t>(n), sizeof(Row)));
     if (rows_ == nullptr) throw std::bad_alloc();
@@ -165,7 +170,7 @@ void Adjacency::swap_with(Adjacency& other) noexcept {
 }
 
 Adjacency Adjacency::clone() const {
-    Adjacency copy(n_);
+    Adjacency copy(n_, {promote_above_, demote_below_});
     for (std::uint64_t v = 0; v < n_; ++v) {
         const Row& r = rows_[v];
         Row& out = copy.rows_[v];
@@ -456,7 +461,7 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws
                 if ((flips || !masked()) && list())
                     flip_bits(r, ids, static_cast<Id>(x));
                 else if (masked())
-                    xor_bits(r, mask, static_cast<Id>(x));
+                    xor_bits(r, mask, g.operand.count, static_cast<Id>(x));
                 else [[unlikely]]
                     broken_guarantee("operand scratch too small");
             } else {
@@ -473,14 +478,39 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws
     }
 }
 
-void Adjacency::xor_bits(Row& r, const Word* __restrict mask, Id self) noexcept {
+void Adjacency::xor_bits(Row& r, const Word* __restrict mask, std::size_t operand_count, Id self) noexcept {
     Word* __restrict w = r.words;
     const std::size_t words = words_, own = self / kWordBits;
-    // The row's own vertex stays out even where the operand holds it, so its word is done on
-    // its own: clearing the bit after a vectorised pass would wait on that pass's stores.
-    for (std::size_t k = 0; k < words; ++k) w[k] ^= mask[k];
-    w[own] &= ~(Word{1} << (self % kWordBits));
-    r.tag = Row::kStaleTag;
+    const Word own_bit = Word{1} << (self % kWordBits);
+    const bool self_in_operand = (mask[own] & own_bit) != 0;
+    const std::size_t toggled = operand_count - self_in_operand;
+    // Counting the result costs as much again as the XOR, so it is left stale when the count
+    // cannot show the row needing a smaller shape: a known degree d and t ids toggled leave at
+    // least |d - t| members. A stale row is counted when next asked, or by its next XOR.
+    if (r.tag != Row::kStaleTag) {
+        const std::size_t least = r.degree > toggled ? r.degree - toggled : toggled - r.degree;
+        if (least >= demote_below_) {
+            for (std::size_t k = 0; k < words; ++k) w[k] ^= mask[k];
+            w[own] &= ~own_bit;  // no vertex is its own neighbour
+            r.tag = Row::kStaleTag;
+            return;
+        }
+    }
+    std::uint64_t c0 = 0, c1 = 0;
+    std::size_t k = 0;
+    for (; k + 2 <= words; k += 2) {
+        const Word x0 = w[k] ^ mask[k], x1 = w[k + 1] ^ mask[k + 1];
+        w[k] = x0, w[k + 1] = x1;
+        c0 += static_cast<std::uint64_t>(std::popcount(x0));
+        c1 += static_cast<std::uint64_t>(std::popcount(x1));
+    }
+    if (k < words) {
+        w[k] ^= mask[k];
+        c0 += static_cast<std::uint64_t>(std::popcount(w[k]));
+    }
+    w[own] &= ~own_bit;
+    r.degree = static_cast<Id>(c0 + c1 - self_in_operand);
+    r.tag = Row::kBitsTag;
 }
 
 void Adjacency::flip_bits(Row& r, std::span<const Id> operand, Id self) noexcept {

@@ -45,9 +45,9 @@ struct Row {
     static constexpr Id kStaleTag = 0xFFFFFFFEu;
 
     Id degree;
-    // 0: ids inline; kBitsTag: bit row; kStaleTag: bit row whose `degree` is out of date (a whole
-    // row XOR leaves it so, since counting would cost as much again as the XOR); otherwise the
-    // capacity of the heap block of ids.
+    // 0: ids inline; kBitsTag: bit row; kStaleTag: bit row whose `degree` is out of date, left
+    // so by a whole-row XOR that could not have brought it below the demotion degree (counting
+    // would cost as much again as the XOR); otherwise the capacity of the heap block of ids.
     Id tag;
     union {
         Id inline_ids[kInlineIds];
@@ -108,11 +108,23 @@ struct ToggleGroup {
     VertexSet operand;
 };
 
+/// Degrees at which rows change shape: a sorted row whose degree would pass `promote_above`
+/// becomes a bit row, a bit row whose degree falls below `demote_below` sorted again.
+struct RowShapes {
+    Id promote_above;
+    Id demote_below;
+
+    /// The shapes that suit n vertices (see the top of this file).
+    static RowShapes for_vertices(std::uint64_t n) noexcept;
+};
+
 class Adjacency {
 public:
     /// n vertices and no edges. O(1) time: the headers are zero pages until written. Throws
-    /// std::bad_alloc when n exceeds kMaxVertices or the headers cannot be had.
-    explicit Adjacency(std::uint64_t n);
+    /// std::bad_alloc when n exceeds kMaxVertices or the headers cannot be had. `shapes` other
+    /// than the default are for tests that want both shapes of row in small registers.
+    explicit Adjacency(std::uint64_t n) : Adjacency(n, RowShapes::for_vertices(n)) {}
+    Adjacency(std::uint64_t n, RowShapes shapes);
     Adjacency(Adjacency&& other) noexcept;
     Adjacency& operator=(Adjacency&& other) noexcept;
     Adjacency(const Adjacency&) = delete;
@@ -202,7 +214,7 @@ private:
     // Replaces v's storage by `fresh` (same content), recording or releasing the old storage.
     void replace_storage(std::uint64_t v, const Row& fresh);
     Row promoted(const Row& r) const;
-    void xor_bits(Row& r, const Word* mask, Id self) noexcept;
+    void xor_bits(Row& r, const Word* mask, std::size_t operand_count, Id self) noexcept;
     void flip_bits(Row& r, std::span<const Id> operand, Id self) noexcept;
     void toggle_sorted(Row& r, std::span<const Id> operand, Id self, Workspace& ws) noexcept;
     // Replaces `from` by `to` in x's row, which holds the one and not the other.

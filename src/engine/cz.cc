@@ -85,10 +85,19 @@ void run_step(Register& reg, std::uint64_t c, std::uint64_t t) {
 }
 
 // All checks in step order first, then all steps: a failing gate leaves the register as it was.
+// Only the controlled-Z step can fail (running out of memory), and it then changes nothing
+// itself, so putting back the two VOPs that the single-qubit steps before it changed is enough.
 template <Step... S>
 void program(Register& reg, std::uint64_t c, std::uint64_t t) {
     (check_step<S>(reg, c, t), ...);
-    (run_step<S>(reg, c, t), ...);
+    const Vop vc = reg.vop(c), vt = reg.vop(t);
+    try {
+        (run_step<S>(reg, c, t), ...);
+    } catch (...) {
+        reg.restore_vop(c, vc);
+        reg.restore_vop(t, vt);
+        throw;
+    }
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ constexpr std::size_t kMaxGroups = 8;
 }  // namespace
 
 void Journal::reserve_row() {
-    rows_.reserve(rows_.size() + 1);
-    entries_.reserve(entries_.size() + 1);
+    rows_.want(1);
+    entries_.want(1);
 }
 
 void Journal::reserve_toggles(std::span<const ToggleGroup> groups, std::size_t words) {
@@ -29,45 +29,45 @@ void Journal::reserve_toggles(std::span<const ToggleGroup> groups, std::size_t w
             else
                 ids += s->count;
         }
-    ids_.reserve(ids_.size() + ids);
-    words_.reserve(words_.size() + masks);
-    groups_.reserve(groups_.size() + groups.size());
-    entries_.reserve(entries_.size() + 1);
+    ids_.want(ids);
+    words_.want(masks);
+    groups_.want(groups.size());
+    entries_.want(1);
 }
 
 void Journal::reserve_multiply(const VertexSet& s, std::size_t words) {
     if (s.mask != nullptr)
-        words_.reserve(words_.size() + words);
+        words_.want(words);
     else
-        ids_.reserve(ids_.size() + s.count);
-    sets_.reserve(sets_.size() + 1);
-    entries_.reserve(entries_.size() + 1);
+        ids_.want(s.count);
+    sets_.want(1);
+    entries_.want(1);
 }
 
 void Journal::record_multiply(const VertexSet& s, clifford::Vop factor, std::size_t words) noexcept {
-    entries_.push_back({Kind::multiply, factor, 0, static_cast<std::uint32_t>(sets_.size()), 0});
-    sets_.push_back(copy(s, words));
+    entries_.push({Kind::multiply, factor, 0, static_cast<std::uint32_t>(sets_.items.size()), 0});
+    sets_.push(copy(s, words));
 }
 
 Journal::SetRef Journal::copy(const VertexSet& s, std::size_t words) noexcept {
     if (s.mask != nullptr) {
-        const std::size_t offset = words_.size();
-        words_.insert(words_.end(), s.mask, s.mask + words);
+        const std::size_t offset = words_.items.size();
+        words_.append(s.mask, s.mask + words);
         return {true, offset, s.count};
     }
-    const std::size_t offset = ids_.size();
-    ids_.insert(ids_.end(), s.ids.begin(), s.ids.end());
+    const std::size_t offset = ids_.items.size();
+    ids_.append(s.ids.begin(), s.ids.end());
     return {false, offset, s.count};
 }
 
 VertexSet Journal::view(const SetRef& s) const noexcept {
-    if (s.mask) return VertexSet::bits(words_.data() + s.offset, s.count);
-    return VertexSet::list(std::span<const Id>(ids_.data() + s.offset, s.count));
+    if (s.mask) return VertexSet::bits(words_.items.data() + s.offset, s.count);
+    return VertexSet::list(std::span<const Id>(ids_.items.data() + s.offset, s.count));
 }
 
 void Journal::record_row(std::uint64_t v, const Row& old) noexcept {
-    entries_.push_back({Kind::row, 0, static_cast<Id>(v), static_cast<std::uint32_t>(rows_.size()), 0});
-    rows_.push_back(old);
+    entries_.push({Kind::row, 0, static_cast<Id>(v), static_cast<std::uint32_t>(rows_.items.size()), 0});
+    rows_.push(old);
 }
 
 void Journal::record_toggles(std::span<const ToggleGroup> groups, std::size_t words) noexcept {
@@ -75,32 +75,32 @@ void Journal::record_toggles(std::span<const ToggleGroup> groups, std::size_t wo
         std::fprintf(stderr, "tessaryn: internal error: rewrite with %zu groups\n", groups.size());
         std::abort();
     }
-    entries_.push_back(
-        {Kind::toggles, 0, 0, static_cast<std::uint32_t>(groups_.size()), static_cast<std::uint32_t>(groups.size())});
-    for (const ToggleGroup& g : groups) groups_.push_back({copy(g.members, words), copy(g.operand, words)});
+    entries_.push(
+        {Kind::toggles, 0, 0, static_cast<std::uint32_t>(groups_.items.size()), static_cast<std::uint32_t>(groups.size())});
+    for (const ToggleGroup& g : groups) groups_.push({copy(g.members, words), copy(g.operand, words)});
 }
 
 void Journal::rollback(Register& reg, Workspace& ws) noexcept {
     Adjacency& adj = reg.adj();
-    for (auto e = entries_.rbegin(); e != entries_.rend(); ++e) {
+    for (auto e = entries_.items.rbegin(); e != entries_.items.rend(); ++e) {
         switch (e->kind) {
             case Kind::vop:
                 reg.restore_vop(e->vertex, e->vop);
                 break;
             case Kind::multiply: {
                 const clifford::Vop inverse = clifford::adjoint(e->vop);
-                view(sets_[e->first]).for_each(adj.words(), [&](std::uint64_t x) {
+                view(sets_.items[e->first]).for_each(adj.words(), [&](std::uint64_t x) {
                     reg.restore_vop(x, clifford::product(reg.vop(x), inverse));
                 });
                 break;
             }
             case Kind::row:
-                adj.restore_row(e->vertex, rows_[e->first]);
+                adj.restore_row(e->vertex, rows_.items[e->first]);
                 break;
             case Kind::toggles: {
                 std::array<ToggleGroup, kMaxGroups> groups;
                 for (std::uint32_t i = 0; i < e->count; ++i) {
-                    const GroupRef& g = groups_[e->first + i];
+                    const GroupRef& g = groups_.items[e->first + i];
                     groups[i] = {view(g.members), view(g.operand)};
                 }
                 adj.apply_toggles(std::span<const ToggleGroup>(groups.data(), e->count), ws);
@@ -115,7 +115,7 @@ void Journal::rollback(Register& reg, Workspace& ws) noexcept {
 }
 
 void Journal::commit() noexcept {
-    for (const Row& r : rows_) Adjacency::release(r);
+    for (const Row& r : rows_.items) Adjacency::release(r);
     clear();
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -26,27 +27,28 @@ class Register;
 
 class Journal {
 public:
-    bool empty() const noexcept { return entries_.empty(); }
+    bool empty() const noexcept { return entries_.items.empty(); }
 
-    /// Room for `count` more VOP records. Throws std::bad_alloc.
-    void reserve_vops(std::size_t count) { entries_.reserve(entries_.size() + count); }
+    /// Room for `count` more VOP records. Throws std::bad_alloc. Reservations add up: each is
+    /// room for records beyond those of earlier reservations not yet used.
+    void reserve_vops(std::size_t count) { entries_.want(count); }
     /// Room for one more saved header. Throws std::bad_alloc.
     void reserve_row();
     /// Room for one rewrite with these groups, whose masks have `words` words. Throws std::bad_alloc.
     void reserve_toggles(std::span<const ToggleGroup> groups, std::size_t words);
     /// Room for one exchange. Throws std::bad_alloc.
-    void reserve_exchange() { entries_.reserve(entries_.size() + 1); }
+    void reserve_exchange() { entries_.want(1); }
     /// Room for one multiplication of the VOPs of `s`. Throws std::bad_alloc.
     void reserve_multiply(const VertexSet& s, std::size_t words);
 
     /// Records; each needs the matching reservation.
     void record_vop(std::uint64_t v, clifford::Vop old) noexcept {
-        entries_.push_back({Kind::vop, old, static_cast<Id>(v), 0, 0});
+        entries_.push({Kind::vop, old, static_cast<Id>(v), 0, 0});
     }
     void record_row(std::uint64_t v, const Row& old) noexcept;
     void record_toggles(std::span<const ToggleGroup> groups, std::size_t words) noexcept;
     void record_exchange(std::uint64_t u, std::uint64_t v) noexcept {
-        entries_.push_back({Kind::exchange, 0, static_cast<Id>(u), static_cast<std::uint32_t>(v), 0});
+        entries_.push({Kind::exchange, 0, static_cast<Id>(u), static_cast<std::uint32_t>(v), 0});
     }
     /// The VOPs of `s` about to be multiplied by `factor` on the right; undone by its inverse.
     void record_multiply(const VertexSet& s, clifford::Vop factor, std::size_t words) noexcept;
@@ -57,6 +59,32 @@ public:
     void commit() noexcept;
 
 private:
+    // A vector with room set aside for records announced but not yet made.
+    template <class T>
+    struct Log {
+        std::vector<T> items;
+        std::size_t pending = 0;
+
+        void want(std::size_t more) {
+            items.reserve(items.size() + pending + more);
+            pending += more;
+        }
+        void push(const T& item) noexcept {
+            items.push_back(item);
+            pending -= pending != 0;
+        }
+        template <class It>
+        void append(It first, It last) noexcept {
+            const auto count = static_cast<std::size_t>(last - first);
+            items.insert(items.end(), first, last);
+            pending -= std::min(pending, count);
+        }
+        void clear() noexcept {
+            items.clear();
+            pending = 0;
+        }
+    };
+
     enum class Kind : std::uint8_t { vop, multiply, row, toggles, exchange };
     struct Entry {
         Kind kind;
@@ -78,12 +106,12 @@ private:
     SetRef copy(const VertexSet& s, std::size_t words) noexcept;
     VertexSet view(const SetRef& s) const noexcept;
 
-    std::vector<Entry> entries_;
-    std::vector<GroupRef> groups_;
-    std::vector<SetRef> sets_;
-    std::vector<Id> ids_;
-    std::vector<Word> words_;
-    std::vector<Row> rows_;
+    Log<Entry> entries_;
+    Log<GroupRef> groups_;
+    Log<SetRef> sets_;
+    Log<Id> ids_;
+    Log<Word> words_;
+    Log<Row> rows_;
 };
 
 /// Attaches the calling thread's journal to a register for one operation. Unless committed,

@@ -38,7 +38,7 @@ std::uint64_t checked_size(std::uint64_t n) {
 
 }  // namespace
 
-Register::Register(std::uint64_t qubit_amount) : adj_(checked_size(qubit_amount)) {
+Register::Register(std::uint64_t qubit_amount, RowShapes shapes) : adj_(checked_size(qubit_amount), shapes) {
     if (qubit_amount == 0) return;
     auto* p = static_cast<Vop*>(std::malloc(static_cast<std::size_t>(qubit_amount)));
     if (p == nullptr) throw std::bad_alloc();

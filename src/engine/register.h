@@ -30,7 +30,9 @@ public:
     /// the register would not fit this machine's memory, so an impossible size fails here and
     /// not when its rows are first touched. O(n) time for the VOPs; the row headers start as
     /// zero pages.
-    explicit Register(std::uint64_t qubit_amount);
+    explicit Register(std::uint64_t qubit_amount) : Register(qubit_amount, RowShapes::for_vertices(qubit_amount)) {}
+    /// As above with the degrees at which rows change shape given: for tests.
+    Register(std::uint64_t qubit_amount, RowShapes shapes);
 
     Register(Register&& other) noexcept = default;
     Register& operator=(Register&& other) noexcept = default;

@@ -36,6 +36,9 @@ private:
 
 /// Named buffers, one per use, so that an operation calling another never shares one.
 struct Workspace {
+    // Room for the rows that single-edge changes shrink, which may not allocate.
+    Workspace() { candidates.reserve(16); }
+
     std::vector<Id> members;                        // neighbours of a complemented vertex
     std::vector<Id> first, second;                  // listed neighbourhoods
     std::vector<Id> only_first, only_second, both;  // their classes

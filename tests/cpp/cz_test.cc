@@ -62,7 +62,7 @@ TEST(Circuits, match_state_vector_after_every_operation) {
     int ops = 0;
     for (int circuit = 0; circuit < 2500; ++circuit) {
         const int n = 1 + circuit % 10;
-        Register reg(n);
+        Register reg = circuit % 2 ? Register(n, testing::kSmallShapes) : Register(n);
         StateVector ref(n);
         std::uniform_int_distribution<int> qubit(0, n - 1), kind(0, 9), pick1(0, 5), pick2(0, 8), axis(0, 2);
         const int length = n <= 8 ? 40 : 15;
@@ -95,6 +95,7 @@ TEST(Circuits, match_state_vector_after_every_operation) {
             }
             ASSERT_TRUE(equal_up_to_phase(StateVector::from_register(reg), ref))
                 << "circuit " << circuit << " step " << step << ": " << what;
+            TESSARYN_EXPECT_VALID(reg) << "circuit " << circuit << " step " << step << ": " << what;
         }
     }
     EXPECT_GT(ops, 50000);
@@ -107,7 +108,7 @@ TEST(Circuits, dense_graphs_exercise_every_reduction_path) {
     std::mt19937_64 gen(seed);
     for (int round = 0; round < 300; ++round) {
         const int n = 3 + round % 6;
-        Register reg = testing::random_register(gen, n, 0.7);
+        Register reg = testing::random_register(gen, n, 0.7, round % 2 ? &testing::kSmallShapes : nullptr);
         StateVector ref = StateVector::from_register(reg);
         for (int a = 0; a < n; ++a)
             for (int b = 0; b < n; ++b) {
@@ -116,6 +117,7 @@ TEST(Circuits, dense_graphs_exercise_every_reduction_path) {
                 ref.cz(a, b);
                 ASSERT_TRUE(equal_up_to_phase(StateVector::from_register(reg), ref))
                     << "round " << round << " cz " << a << " " << b;
+                TESSARYN_EXPECT_VALID(reg) << "round " << round << " cz " << a << " " << b;
             }
     }
 }

@@ -81,7 +81,7 @@ TEST(Peek, outcomes_are_jointly_possible_in_the_state_vector) {
     ChaCha12Rng rng(key, nullptr);
     for (int round = 0; round < 300; ++round) {
         const int n = 1 + round % 8;
-        Register reg = testing::random_register(gen, n, 0.3);
+        Register reg = testing::random_register(gen, n, 0.3, round % 2 ? &testing::kSmallShapes : nullptr);
         const Register before = reg.clone();
         std::vector<std::uint64_t> qubits;
         for (int q = 0; q < n; ++q)

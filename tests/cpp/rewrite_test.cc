@@ -107,18 +107,22 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, bool r) {
 
 }  // namespace literal
 
-// n vertices, edge density, and (when nonzero) the number of scattered vertices carrying the edges.
+// n vertices, edge density, (when nonzero) the number of scattered vertices carrying the edges,
+// and whether rows change shape at the small test degrees instead of those suited to n.
 struct Shape {
     int n;
     double density;
     int scattered = 0;
+    bool small_shapes = false;
 };
-constexpr Shape kShapes[] = {{6, 0.5},        {70, 0.05},  {70, 0.5},         {200, 0.02},
-                             {200, 0.3},      {300, 0.9},  {2000, 0.6, 9},    {1500, 0.3, 30}};
+constexpr Shape kShapes[] = {{6, 0.5},         {70, 0.05},       {70, 0.5},       {200, 0.02},
+                             {200, 0.3},       {300, 0.9},       {2000, 0.6, 9},  {1500, 0.3, 30},
+                             {12, 0.4, 0, true}, {70, 0.08, 0, true}, {300, 0.5, 0, true}, {3000, 0.5, 12, true}};
 
 Register make(std::mt19937_64& gen, const Shape& s) {
-    return s.scattered ? testing::scattered_register(gen, s.n, s.scattered, s.density)
-                       : testing::random_register(gen, s.n, s.density);
+    const RowShapes* shapes = s.small_shapes ? &testing::kSmallShapes : nullptr;
+    return s.scattered ? testing::scattered_register(gen, s.n, s.scattered, s.density, shapes)
+                       : testing::random_register(gen, s.n, s.density, shapes);
 }
 
 // A vertex that carries edges in scattered shapes, so that the rewrite has something to do.
@@ -141,6 +145,7 @@ TEST(Rewrites, local_complement_matches_literal) {
             local_complement(fast, v);
             literal::local_complement(slow, v);
             ASSERT_TRUE(fast == slow) << "n " << s.n << " round " << round;
+            TESSARYN_EXPECT_VALID(fast);
         }
 }
 
@@ -165,6 +170,7 @@ TEST(Rewrites, remove_vop_matches_literal_for_every_vop) {
                 remove_vop(fast, a, b);
                 literal::remove_vop(slow, a, b);
                 ASSERT_TRUE(fast == slow) << "n " << s.n << " vop " << c << " round " << round;
+                TESSARYN_EXPECT_VALID(fast);
             }
 }
 
@@ -184,6 +190,7 @@ TEST(Rewrites, measure_matches_literal) {
                 const int got = measure(fast, q, axis, rng);
                 ASSERT_EQ(got, literal::measure(slow, q, axis, r));
                 ASSERT_TRUE(fast == slow) << "n " << s.n << " round " << round << " axis " << int(axis);
+                TESSARYN_EXPECT_VALID(fast);
             }
 }
 
@@ -209,6 +216,7 @@ TEST(Rewrites, cz_sequences_match_literal_reductions) {
             slow.set_vop(a, e.a);
             slow.set_vop(b, e.b);
             ASSERT_TRUE(fast == slow) << "n " << s.n << " step " << step;
+            TESSARYN_EXPECT_VALID(fast);
         }
     }
 }

@@ -42,9 +42,13 @@ private:
     int drawn_ = 0;
 };
 
+/// Row shapes that change at degrees 3 and 1, so that small registers, which the state-vector
+/// oracle can follow, hold both sorted and bit rows and keep converting between them.
+inline constexpr RowShapes kSmallShapes{3, 1};
+
 /// Any graph with any VOPs is a valid state: edges with probability p, uniform VOPs.
-inline Register random_register(std::mt19937_64& gen, int n, double p = 0.5) {
-    Register reg(n);
+inline Register random_register(std::mt19937_64& gen, int n, double p = 0.5, const RowShapes* shapes = nullptr) {
+    Register reg = shapes ? Register(n, *shapes) : Register(n);
     std::bernoulli_distribution edge(p);
     std::uniform_int_distribution<int> vop(0, 23);
     for (int u = 0; u < n; ++u) {
@@ -57,8 +61,8 @@ inline Register random_register(std::mt19937_64& gen, int n, double p = 0.5) {
 
 /// A dense random graph on k vertices scattered over an n-vertex register (the rest isolated):
 /// small degrees in long rows, where rewrites go edge by edge rather than row by row.
-inline Register scattered_register(std::mt19937_64& gen, int n, int k, double p) {
-    Register reg(n);
+inline Register scattered_register(std::mt19937_64& gen, int n, int k, double p, const RowShapes* shapes = nullptr) {
+    Register reg = shapes ? Register(n, *shapes) : Register(n);
     std::uniform_int_distribution<int> vertex(0, n - 1), vop(0, 23);
     std::vector<int> chosen;
     while (static_cast<int>(chosen.size()) < k) {
@@ -72,6 +76,9 @@ inline Register scattered_register(std::mt19937_64& gen, int n, int k, double p)
             if (edge(gen)) reg.add_edge(chosen[i], chosen[j]);
     return reg;
 }
+
+/// Fails the test with the broken invariant, if any.
+#define TESSARYN_EXPECT_VALID(reg) ASSERT_EQ(::tessaryn::check_invariants(reg), "")
 
 /// Fixed seed for a randomised test, shown with every failure inside the test.
 #define TESSARYN_SEED(name, value)                    \
