@@ -16,7 +16,7 @@ ensure_venv() {
         "$PYTHON" -m venv "$VENV"
     fi
     "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check \
-        'scikit-build-core>=0.10' cmake ninja "$@" 2>&1 | grep -v '^WARNING: Location' || true
+        'scikit-build-core>=0.11' cmake ninja "$@" 2>&1 | grep -v '^WARNING: Location' || true
 }
 
 # Builds the extension (Release) and installs it into the environment.
