@@ -15,6 +15,9 @@ import pytest
 
 import tessaryn
 
+EXAMPLES = sorted((Path(__file__).resolve().parents[2] / "examples").glob("*.py"))
+
+
 def installed_stub() -> Path:
     return Path(tessaryn.__file__).parent / "tessaryn-stubs" / "__init__.pyi"
 
@@ -48,6 +51,12 @@ def test_stubtest_finds_nothing(tmp_path):
     pytest.importorskip("mypy.stubtest")
     command = [sys.executable, "-m", "mypy.stubtest", "tessaryn"]
     proc = subprocess.run(command, cwd=tmp_path, capture_output=True, text=True)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+
+
+def test_examples_type_check_strictly(mypy, tmp_path):
+    assert EXAMPLES
+    proc = mypy("--strict", *map(str, EXAMPLES), cwd=tmp_path)
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
