@@ -1,17 +1,20 @@
 """tessaryn in three short acts: a large GHZ state, a measured 2D cluster state, and a Bell pair.
 
-Run with scripts/demo.sh (or python examples/demo.py once tessaryn is installed).
+Run with scripts/demo.sh (or python examples/demo.py once tessaryn is installed); --quick runs
+small sizes.
 """
 
 import argparse
 import random
+import sys
 import time
 from collections import Counter
+from collections.abc import Sequence
 
 from tessaryn import MeasurementResult, Tessaryn
 
 
-def ghz(n):
+def ghz(n: int) -> None:
     """H on qubit 0 and a CNOT chain: every Z outcome equals the first one."""
     start = time.perf_counter()
     sim = Tessaryn(n)
@@ -30,7 +33,7 @@ def ghz(n):
     assert agree
 
 
-def cluster(side, seed):
+def cluster(side: int, seed: int) -> None:
     """An L×L cluster state measured qubit by qubit in X or Y, as in measurement-based computing."""
     rng = random.Random(seed)
     n = side * side
@@ -47,8 +50,8 @@ def cluster(side, seed):
                 sim.cz(q, q + side)
     built = time.perf_counter()
     group = len(sim.get_entangled_group(0))
-    bases = Counter()
-    results = Counter()
+    bases: Counter[str] = Counter()
+    results: Counter[bool] = Counter()
     for q in range(n):
         basis = rng.choice("xy")
         bases[basis] += 1
@@ -61,7 +64,7 @@ def cluster(side, seed):
           f"({1e9 * (done - built) / n:.0f} ns/measurement)")
 
 
-def bell_peek():
+def bell_peek() -> None:
     """Peeking samples a joint outcome without touching the state."""
     sim = Tessaryn(2)
     sim.h(0)
@@ -71,16 +74,18 @@ def bell_peek():
           f"(still entangled: {sorted(sim.get_entangled_group(0))})")
 
 
-def main():
+def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--ghz", type=int, default=5000, help="qubits in the GHZ state")
     parser.add_argument("--side", type=int, default=60, help="side of the square cluster state")
     parser.add_argument("--seed", type=int, default=2026, help="seed for the choice of bases")
-    args = parser.parse_args()
-    ghz(args.ghz)
-    cluster(args.side, args.seed)
+    parser.add_argument("--quick", action="store_true", help="a small GHZ state and cluster")
+    args = parser.parse_args(argv)
+    ghz(200 if args.quick else args.ghz)
+    cluster(8 if args.quick else args.side, args.seed)
     bell_peek()
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -16,13 +16,15 @@ ensure_venv() {
         "$PYTHON" -m venv "$VENV"
     fi
     "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check \
-        'scikit-build-core>=0.10' cmake ninja "$@" 2>&1 | grep -v '^WARNING: Location' || true
+        'scikit-build-core>=0.11' cmake ninja "$@" 2>&1 | grep -v '^WARNING: Location' || true
 }
 
-# Builds the extension (Release) and installs it into the environment.
+# Builds the extension (Release) and installs it into the environment. The build directory
+# under build/ is kept, so a rebuild compiles only what changed; a plain `pip install .` builds
+# in a temporary directory instead.
 install_package() {
     log "building and installing tessaryn into $VENV"
     PATH="$VENV/bin:$PATH" "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check \
-        --no-build-isolation "$ROOT" 2>&1 | grep -v '^WARNING: Location' || true
+        --no-build-isolation -C "build-dir=$ROOT/build/{wheel_tag}" "$ROOT" 2>&1 | grep -v '^WARNING: Location' || true
     "$VENV/bin/python" -c 'import tessaryn' || { echo "tessaryn did not install" >&2; return 1; }
 }
