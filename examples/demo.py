@@ -1,4 +1,5 @@
-"""tessaryn in three short acts: a large GHZ state, a measured 2D cluster state, and a Bell pair.
+"""tessaryn in four short acts: a large GHZ state, a measured 2D cluster state, a Bell pair, and a
+million-qubit cluster state built and measured in the pattern of measurement-based wires.
 
 Run with scripts/demo.sh (or python examples/demo.py once tessaryn is installed).
 """
@@ -71,15 +72,81 @@ def bell_peek():
           f"(still entangled: {sorted(sim.get_entangled_group(0))})")
 
 
-def main():
+def resident_bytes():
+    """Current resident set size, or None where /proc does not tell it."""
+    try:
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return None
+
+
+def big_cluster(side, seed):
+    """An L×L cluster state (a million qubits by default), measured as measurement-based wires:
+    every odd row in Z, which cuts the even rows apart, then the even rows left to right in X or
+    Y. Degrees stay at most 3 throughout. Returns False, with a note, when the register does not
+    fit in memory."""
+    n = side * side
+    choice = random.Random(seed).randbytes(n)  # the X-or-Y choice per qubit: its low bit
+    before = resident_bytes()
+    start = time.perf_counter()
+    try:
+        sim = Tessaryn(n)
+    except MemoryError:
+        print(f"{side}x{side} cluster state: a register of {n:,} qubits does not fit in memory with this "
+              f"build; skipped")  # fmt: skip
+        return False
+    h, cz = sim.h, sim.cz
+    for q in range(n):
+        h(q)
+    for r in range(side):
+        row = r * side
+        for q in range(row, row + side - 1):
+            cz(q, q + 1)
+        if r + 1 < side:
+            for q in range(row, row + side):
+                cz(q, q + side)
+    built = time.perf_counter()
+    built_bytes = resident_bytes()
+    mx, my, mz = sim.measure_x, sim.measure_y, sim.measure_z
+    for r in range(1, side, 2):
+        for q in range(r * side, (r + 1) * side):
+            mz(q)
+    wire = sim.get_entangled_group(0)  # the first row, cut out of the cluster
+    minus = 0
+    for r in range(0, side, 2):
+        for q in range(r * side, (r + 1) * side):
+            minus += (mx(q) if choice[q] & 1 else my(q)) == MeasurementResult.MinusOne
+    done = time.perf_counter()
+    after = resident_bytes()
+    gates = n + 2 * side * (side - 1)
+    print(f"{side}x{side} cluster state, {n:,} qubits: built with {gates:,} gates in {built - start:.2f} s "
+          f"({1e9 * (built - start) / gates:.0f} ns/gate)")  # fmt: skip
+    print(f"  odd rows measured in Z: qubit 0 is left on a wire of {len(wire)} qubits (its row: "
+          f"{wire == set(range(side))})")  # fmt: skip
+    print(f"  every qubit measured in {done - built:.2f} s ({1e9 * (done - built) / n:.0f} ns/measurement); "
+          f"{minus:,} of the X/Y outcomes were -1")  # fmt: skip
+    if None not in (before, built_bytes, after):
+        print(f"  resident memory: {(built_bytes - before) / n:.0f} bytes/qubit once built, "
+              f"{(max(built_bytes, after) - before) / 2**20:.0f} MiB in all")  # fmt: skip
+    return True
+
+
+def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--ghz", type=int, default=5000, help="qubits in the GHZ state")
     parser.add_argument("--side", type=int, default=60, help="side of the square cluster state")
     parser.add_argument("--seed", type=int, default=2026, help="seed for the choice of bases")
-    args = parser.parse_args()
+    parser.add_argument("--big-side", type=int, default=1000, help="side of the big cluster state (0: leave it out)")
+    args = parser.parse_args(argv)
     ghz(args.ghz)
     cluster(args.side, args.seed)
     bell_peek()
+    if args.big_side > 0:
+        big_cluster(args.big_side, args.seed)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """The scale examples at small sizes: the measurement-based wire (examples/mbqc_wire.py) delivers
 every input state on tessaryn and on stim (a second, seeded oracle of the byproduct rules), and a
-wrong frame rule or a wrong expected state is caught."""
+wrong frame rule or a wrong expected state is caught; the demo's big act runs, and steps aside
+when the register does not fit in memory."""
 
 import importlib.util
 import itertools
@@ -28,6 +29,11 @@ def load_example(name):
 @pytest.fixture(scope="module")
 def wire():
     return load_example("mbqc_wire")
+
+
+@pytest.fixture(scope="module")
+def demo():
+    return load_example("demo")
 
 
 class StimSim:
@@ -137,3 +143,23 @@ class TestWireOnStim:
             caught += not result.ok
         assert caught > 0
 
+
+class TestDemoBigAct:
+    def test_builds_cuts_and_measures_a_small_one(self, demo, capsys):
+        assert demo.big_cluster(12, seed=1)
+        out = capsys.readouterr().out
+        assert "12x12 cluster state, 144 qubits" in out
+        assert "wire of 12 qubits (its row: True)" in out
+
+    def test_steps_aside_when_the_register_does_not_fit(self, demo, monkeypatch, capsys):
+        def no_memory(n):
+            raise MemoryError
+
+        monkeypatch.setattr(demo, "Tessaryn", no_memory)
+        assert not demo.big_cluster(1000, seed=1)
+        assert "does not fit in memory" in capsys.readouterr().out
+
+    def test_whole_demo_at_small_sizes(self, demo, capsys):
+        demo.main(["--ghz", "40", "--side", "6", "--big-side", "8"])
+        out = capsys.readouterr().out
+        assert "GHZ on 40 qubits" in out and "8x8 cluster state, 64 qubits" in out
