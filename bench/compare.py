@@ -14,6 +14,7 @@ Prints a table and writes bench/results/compare.json.
 """
 
 import argparse
+import functools
 import gc
 import json
 import math
@@ -32,10 +33,6 @@ RESULTS = os.path.join(HERE, "results")
 VENVS = os.path.join(HERE, ".venvs")
 sys.path.insert(0, HERE)
 
-# The rows of the bench table (bench/README.md); bench.py keeps the same lists.
-SIZES = {"ghz": [100, 1000, 3000, 10000, 30000], "cluster": [100, 1024, 3025, 10000, 30276],
-         "brickwork": [100, 1000, 3000, 10000, 30000], "dense": [100, 1000, 3000]}  # fmt: skip
-QUICK = {"ghz": [100, 1000], "cluster": [100, 1024], "brickwork": [100, 1000], "dense": [100, 1000]}
 FLAG_RATIO = 1.10  # new/base above this is flagged as a regression
 MIN_SAMPLE = 0.05  # seconds of timed execution per request, at least
 MAX_INNER_RUNS = 1000
@@ -112,7 +109,7 @@ def worker(kind):
                 best, total, runs = math.inf, 0.0, 0
                 while total < MIN_SAMPLE and runs < MAX_INNER_RUNS:
                     calls = calls_for(key[1], ops)
-                    seconds = timed(lambda: run_calls(calls))
+                    seconds = timed(functools.partial(run_calls, calls))
                     del calls
                     best, total, runs = min(best, seconds), total + seconds, runs + 1
                 reply = {"seconds": best, "ops": len(ops), "runs": runs}
@@ -258,8 +255,8 @@ def main():
     parser.add_argument("ref", nargs="?", default="HEAD^1", help="commit to compare against (default: HEAD^1)")
     parser.add_argument("--quick", action="store_true", help="small sizes only")
     parser.add_argument("--reps", type=int, default=5, help="repetitions per case and side (best is kept)")
-    parser.add_argument("--workloads", default=",".join(SIZES), help="comma-separated subset of " + ",".join(SIZES))
-    parser.add_argument("--stim-budget", type=float, default=30, help="leave stim out above this predicted time per run (s)")
+    parser.add_argument("--workloads", default=None, help="comma-separated subset of ghz,cluster,brickwork,dense")
+    parser.add_argument("--stim-budget", type=float, default=30, help="leave stim out above this time per run (s)")
     parser.add_argument("--no-stim", action="store_true", help="leave the stim column out")
     parser.add_argument("--python", default=os.environ.get("PYTHON", "python3"), help="interpreter for the base venv")
     parser.add_argument("--worker", choices=["tessaryn", "stim"], help=argparse.SUPPRESS)
@@ -267,6 +264,10 @@ def main():
     if args.worker:
         worker(args.worker)
         return 0
+    # The rows of the bench table. Imported only here: bench.py needs stim, which the base
+    # environment's workers do without.
+    from bench import QUICK, SIZES
+
 
     base_sha, base_py = base_python(args.ref, args.python)
     head = git("rev-parse", "HEAD")
@@ -278,11 +279,12 @@ def main():
         workers["stim"] = Worker("stim", sys.executable, "stim")
 
     sizes = QUICK if args.quick else SIZES
-    chosen = args.workloads.split(",")
+    chosen = args.workloads.split(",") if args.workloads else list(SIZES)
     print(f"\n{time.strftime('%Y-%m-%d %H:%M')}, {platform.processor() or platform.machine()}, "
           f"Python {platform.python_version()}; best of {args.reps}, interleaved")  # fmt: skip
     print("ns per operation; new/base above 1 is slower than the base, stim/new above 1 is faster than stim")
-    print(f"{'case':14s} {'n':>6s} {'ops':>8s} {'base':>10s} {'new':>10s} {'stim':>10s} {'new/base':>9s} {'stim/new':>9s}")
+    print(f"{'case':14s} {'n':>6s} {'ops':>8s} {'base':>10s} {'new':>10s} {'stim':>10s}"
+          f" {'new/base':>9s} {'stim/new':>9s}")  # fmt: skip
     rows = []
     try:
         for row in compare_floor(workers, rounds=7, number=1_000_000):
