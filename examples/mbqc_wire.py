@@ -165,6 +165,7 @@ class WireRun:
     side: int
     state: str
     wire_length: int
+    output: int
     x_steps: int
     y_steps: int
     expected: tuple[Pauli, int]
@@ -196,12 +197,13 @@ def choose_bases(length: int, program: str, seed: int) -> list[Basis]:
 
 
 def run(sim: Simulator, side: int, state: str, bases: Sequence[Basis], minus_one: object,
-        rule: FrameRule = next_frame, inspect: Callable[[int, Pauli, int], bool] | None = None) -> WireRun:  # fmt: skip
+        rule: FrameRule = next_frame, inspect: Callable[[int, Pauli, int], bool] | None = None,
+        wire: Sequence[int] | None = None) -> WireRun:  # fmt: skip
     """The whole computation on a fresh simulator of side² qubits. `inspect(qubit, axis, raw)`,
     when given, is asked before the output is measured whether the simulator agrees that the
-    outcome on `axis` is certain and equals `raw`."""
+    outcome on `axis` is certain and equals `raw`. `wire` is snake(side), when already made."""
     n = side * side
-    wire = snake(side)
+    wire = snake(side) if wire is None else wire
     if len(bases) != len(wire) - 1:
         raise ValueError(f"{len(wire) - 1} bases needed, got {len(bases)}")
     on_wire = bytearray(n)
@@ -224,7 +226,7 @@ def run(sim: Simulator, side: int, state: str, bases: Sequence[Basis], minus_one
     raw = int(measure(out) == minus_one)
     done = time.perf_counter()
     seconds = {"build": built - start, "cut": cut_done - built, "wire": wired - cut_done, "readout": done - wired}
-    return WireRun(side=side, state=state, wire_length=len(wire), x_steps=sum(b == "X" for b in bases),
+    return WireRun(side=side, state=state, wire_length=len(wire), output=out, x_steps=sum(b == "X" for b in bases),
                    y_steps=sum(b == "Y" for b in bases), expected=expected, frame=(x, z), raw=raw, gates=gates,
                    cuts=cuts, seconds=seconds, peek_agrees=peek_agrees)  # fmt: skip
 
@@ -271,7 +273,10 @@ def main(argv: list[str] | None = None) -> int:
         parser.error("--side must be at least 1")
 
     side, n = args.side, args.side * args.side
-    bases = choose_bases(len(snake(side)) - 1, args.program, args.seed)
+    # The wire's list of Python ints is made before the memory baseline: at a million qubits it
+    # alone is about 18 bytes per qubit.
+    wire = snake(side)
+    bases = choose_bases(len(wire) - 1, args.program, args.seed)
     before = resident_bytes()
     try:
         sim = Tessaryn(n)
@@ -280,7 +285,7 @@ def main(argv: list[str] | None = None) -> int:
               f"try a smaller --side.")  # fmt: skip
         return 2
     result = run(sim, side, args.input, bases, MeasurementResult.MinusOne,
-                 inspect=peek_check(sim) if args.peek else None)  # fmt: skip
+                 inspect=peek_check(sim) if args.peek else None, wire=wire)  # fmt: skip
     after = resident_bytes()
 
     axis, sign_bit = result.expected
@@ -295,13 +300,13 @@ def main(argv: list[str] | None = None) -> int:
     print(f"  cut    {t['cut']:7.2f} s  {result.cuts:,} qubits off the wire measured in Z")
     print(f"  wire   {t['wire']:7.2f} s  {result.wire_length - 1:,} adaptive X/Y measurements "
           f"({1e9 * t['wire'] / max(1, result.wire_length - 1):.0f} ns each)")  # fmt: skip
-    print(f"  output qubit {snake(side)[-1]}: expected stabilizer {sign(sign_bit)}{axis}, frame X^{x} Z^{z}; "
+    print(f"  output qubit {result.output}: expected stabilizer {sign(sign_bit)}{axis}, frame X^{x} Z^{z}; "
           f"measured {axis}: {sign(result.raw)}1, corrected {sign(result.corrected)}1")  # fmt: skip
     if result.peek_agrees is not None:
         print(f"  peek_measure_set before the readout: {'agrees' if result.peek_agrees else 'DISAGREES'}")
     if before is not None and after is not None:
         print(f"  total {total:.2f} s; resident memory grew by {(after - before) / 2**20:.1f} MiB "
-              f"({(after - before) / n:.0f} bytes/qubit)")  # fmt: skip
+              f"({(after - before) / n:.0f} bytes/qubit, of which 2 are this script's tables)")  # fmt: skip
     else:
         print(f"  total {total:.2f} s")
     print("teleported correctly" if result.ok else "WRONG: the output is not the expected state")
