@@ -246,13 +246,12 @@ def child_peek(backend, side, reps):
     first_start = time.perf_counter()
     sim.peek_measure_set(qubits)
     first = time.perf_counter() - first_start
-    work = time.perf_counter() - start
     high = status_bytes("VmHWM")
     extra = high - before
     # A peek that takes seconds is timed once; the first call is then the figure.
     best = first if first > 1 else min(first, best_of(lambda: sim.peek_measure_set(qubits), reps))
     return {"peek_s": best, "peeked": len(qubits), "peek_extra_bytes": extra, "peak_reset": peak_reset,
-            "total_s": time.perf_counter() - start, "work_s": work, "build_s": built - start,
+            "total_s": time.perf_counter() - start, "work_s": built - start, "call_s": first, "build_s": built - start,
             "process_peak_bytes": max(high, high_before)}  # fmt: skip
 
 
@@ -270,8 +269,9 @@ def child_group(side, reps):
     build_cluster(big, patch, stride=side)
     small = Tessaryn(patch * patch)
     build_cluster(small, patch)
+    set_up = time.perf_counter()
     size = len(big.get_entangled_group(0))
-    work = time.perf_counter() - start
+    first = time.perf_counter() - set_up
     if size != patch * patch or len(small.get_entangled_group(0)) != size:
         raise AssertionError(f"the {patch}x{patch} patch should be one group of {patch * patch}, got {size}")
     best = {"big": math.inf, "small": math.inf}
@@ -279,7 +279,7 @@ def child_group(side, reps):
         best["big"] = min(best["big"], best_of(lambda: big.get_entangled_group(0), 1))
         best["small"] = min(best["small"], best_of(lambda: small.get_entangled_group(0), 1))
     return {"group_s": best["big"], "group_small_s": best["small"], "group_ratio": best["big"] / best["small"],
-            "group_size": size, "total_s": time.perf_counter() - start, "work_s": work,
+            "group_size": size, "total_s": time.perf_counter() - start, "work_s": set_up - start, "call_s": first,
             "process_peak_bytes": status_bytes("VmHWM")}  # fmt: skip
 
 
@@ -318,9 +318,10 @@ class Planner:
 
     def __init__(self, args):
         self.args = args
-        # (backend, task) -> [(n, seconds)]: the work a size costs, without the repeated calls of
-        # the timing loops, which stay about constant in total (a few samples of at least 20 ms).
+        # (backend, task) -> [(n, seconds)]: the work of a child apart from the call that peek and
+        # group time, and that call once; the timing loop repeats it a few times when it is slow.
         self.seconds = {}
+        self.calls = {}
         self.bytes = {}  # (backend, task) -> [(n, peak resident bytes of the child)]
 
     def reason_to_skip(self, backend, task, n):
@@ -338,14 +339,17 @@ class Planner:
             peak = growth(self.bytes.get(key, []), n, 2, 1, 2)
             if peak is not None and peak > self.args.mem_budget * GIB:
                 return f"predicted {peak / GIB:.1f} GiB resident, budget {self.args.mem_budget:g} GiB"
-        if seconds is not None and task in ("peek", "group"):
-            seconds *= 2 + self.args.reps  # a slow call is repeated once per sample
+        calls = growth(self.calls.get(key, []), n, 2, 1, 3)
+        if seconds is not None and calls is not None:
+            seconds += (2 + self.args.reps) * calls
         if seconds is not None and seconds > budget:
             return f"predicted {seconds:.0f} s, budget {budget:g} s"
         return None
 
     def record(self, backend, task, n, result):
         self.seconds.setdefault((backend, task), []).append((n, result["work_s"]))
+        if "call_s" in result:
+            self.calls.setdefault((backend, task), []).append((n, result["call_s"]))
         self.bytes.setdefault((backend, task), []).append((n, result["process_peak_bytes"]))
 
 
