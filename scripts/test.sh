@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ engine tests (optimised, then under address and undefined-behaviour
-# sanitizers) and the Python tests. Installs what it needs. Exits non-zero on any failure.
+# sanitizers), the Python tests, and the Python tests again against a module built with those
+# sanitizers. Installs what it needs. Exits non-zero on any failure.
 #   scripts/test.sh                 everything
 #   scripts/test.sh --python-only   only the Python tests (used for the other interpreters)
 #   extra arguments after -- go to pytest, e.g. scripts/test.sh -- -k peek
@@ -40,7 +41,24 @@ run_cpp_tests() {
     PATH="$VENV/bin:$PATH" ctest --test-dir "$ROOT/build/$dir" --output-on-failure -j 2
 }
 
-ensure_venv pytest stim
+# The Python tests against a module built with the address and undefined-behaviour sanitizers,
+# in a venv of its own. The interpreter itself is not instrumented, so the sanitizer runtime
+# has to be loaded first, and the C++ runtime with it: otherwise the sanitizer's interception
+# of C++ exceptions finds no runtime to hand them to and the first one aborts the interpreter.
+run_sanitized_python_tests() {
+    local venv="$ROOT/.venv-sanitize"
+    log "Python tests against a sanitized module ($venv)"
+    VENV="$venv" ensure_venv pytest stim
+    PATH="$venv/bin:$PATH" "$venv/bin/python" -m pip install --quiet --disable-pip-version-check \
+        --no-build-isolation -C "build-dir=$ROOT/build/sanitize-{wheel_tag}" -C cmake.build-type=Debug \
+        -C cmake.define.TESSARYN_SANITIZE=ON "$ROOT" 2>&1 | { grep -v '^WARNING: Location' || true; }
+    local preload
+    preload="$(c++ -print-file-name=libasan.so) $(c++ -print-file-name=libstdc++.so)"
+    (cd "$ROOT" && LD_PRELOAD="$preload" ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python "${pytest_args[@]}")
+}
+
+ensure_venv pytest stim mypy
 if [ "$python_only" -eq 0 ]; then
     ensure_gtest
     run_cpp_tests cpp-release -DCMAKE_BUILD_TYPE=Release
@@ -50,3 +68,6 @@ install_package
 log "Python tests with $("$VENV/bin/python" --version)"
 cd "$ROOT"
 "$VENV/bin/python" -m pytest -q tests/python "${pytest_args[@]}"
+if [ "$python_only" -eq 0 ]; then
+    run_sanitized_python_tests
+fi
