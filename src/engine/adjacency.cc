@@ -44,18 +44,29 @@ Row sorted_row(Id degree, Id* ids, std::size_t capacity) {
     std::abort();
 }
 
+// Short rows shift by hand: a library call costs more than moving a few ids.
 void insert_sorted(Row& r, Id i) noexcept {
     Id* ids = r.id_data();
-    const std::size_t at = sorted::lower_bound(r.id_span(), i);
-    std::memmove(ids + at + 1, ids + at, (r.degree - at) * sizeof(Id));
-    ids[at] = i;
+    std::size_t k = r.degree;
+    if (k > 32) {
+        const std::size_t at = sorted::lower_bound(r.id_span(), i);
+        std::memmove(ids + at + 1, ids + at, (k - at) * sizeof(Id));
+        k = at;
+    } else {
+        for (; k > 0 && ids[k - 1] > i; --k) ids[k] = ids[k - 1];
+    }
+    ids[k] = i;
     ++r.degree;
 }
 
 void erase_sorted(Row& r, Id i) noexcept {
     Id* ids = r.id_data();
     const std::size_t at = sorted::lower_bound(r.id_span(), i);
-    std::memmove(ids + at, ids + at + 1, (r.degree - at - 1) * sizeof(Id));
+    if (r.degree - at > 32) {
+        std::memmove(ids + at, ids + at + 1, (r.degree - at - 1) * sizeof(Id));
+    } else {
+        for (std::size_t k = at; k + 1 < r.degree; ++k) ids[k] = ids[k + 1];
+    }
     --r.degree;
 }
 
@@ -122,11 +133,12 @@ std::size_t merge_union(std::span<const Id> a, std::span<const Id> b, Id* out) n
 // --- Construction -----------------------------------------------------------------------------
 
 RowShapes RowShapes::for_vertices(std::uint64_t n) noexcept {
+    if (n <= kDenseVertices) return {static_cast<Id>(n), 0, true};
     // A bit row costs as much memory as 2W ids, but toggling ids in it costs a word each where
     // a sorted row pays a merge. Promoting past W/8 ids bounds a bit row's memory to 16 times
     // what its ids would take, and demoting below a quarter of that keeps scans of a bit row
     // within 32 words per member.
-    const Id promote = static_cast<Id>(std::max<std::size_t>(kMinBlock, bits::words_for(n) / 8));
+    const Id promote = static_cast<Id>(std::max<std::size_t>(Row::kInlineIds, bits::words_for(n) / 8));
     return {promote, static_cast<Id>(promote / 4)};
 }
 
@@ -139,6 +151,16 @@ Adjacency::Adjacency(std::uint64_t n, RowShapes shapes) {
     if (n == 0) return;
     rows_ = static_cast<Row*>(std::calloc(static_cast<std::size_t>(n), sizeof(Row)));
     if (rows_ == nullptr) throw std::bad_alloc();
+    if (!shapes.dense) return;
+    matrix_ = static_cast<Word*>(std::calloc(static_cast<std::size_t>(n) * words_, sizeof(Word)));
+    if (matrix_ == nullptr) {
+        std::free(rows_);
+        throw std::bad_alloc();
+    }
+    for (std::uint64_t v = 0; v < n; ++v) {
+        rows_[v].tag = Row::kBitsTag;
+        rows_[v].words = matrix_ + v * words_;
+    }
 }
 
 Adjacency::Adjacency(Adjacency&& other) noexcept
@@ -147,6 +169,7 @@ Adjacency::Adjacency(Adjacency&& other) noexcept
       promote_above_(other.promote_above_),
       demote_below_(other.demote_below_),
       rows_(std::exchange(other.rows_, nullptr)),
+      matrix_(std::exchange(other.matrix_, nullptr)),
       journal_(std::exchange(other.journal_, nullptr)) {}
 
 Adjacency& Adjacency::operator=(Adjacency&& other) noexcept {
@@ -156,7 +179,10 @@ Adjacency& Adjacency::operator=(Adjacency&& other) noexcept {
 
 Adjacency::~Adjacency() {
     if (rows_ == nullptr) return;
-    for (std::uint64_t v = 0; v < n_; ++v) release(rows_[v]);
+    if (matrix_ != nullptr)
+        std::free(matrix_);
+    else
+        for (std::uint64_t v = 0; v < n_; ++v) release(rows_[v]);
     std::free(rows_);
 }
 
@@ -166,18 +192,27 @@ void Adjacency::swap_with(Adjacency& other) noexcept {
     std::swap(promote_above_, other.promote_above_);
     std::swap(demote_below_, other.demote_below_);
     std::swap(rows_, other.rows_);
+    std::swap(matrix_, other.matrix_);
     std::swap(journal_, other.journal_);
 }
 
 Adjacency Adjacency::clone() const {
-    Adjacency copy(n_, {promote_above_, demote_below_});
+    Adjacency copy(n_, {promote_above_, demote_below_, dense()});
+    if (dense()) {
+        std::memcpy(copy.matrix_, matrix_, static_cast<std::size_t>(n_) * words_ * sizeof(Word));
+        for (std::uint64_t v = 0; v < n_; ++v) {
+            copy.rows_[v].degree = rows_[v].degree;
+            copy.rows_[v].tag = rows_[v].tag;
+        }
+        return copy;
+    }
     for (std::uint64_t v = 0; v < n_; ++v) {
         const Row& r = rows_[v];
         Row& out = copy.rows_[v];
         if (r.is_bits()) {
             out.words = new_words(words_);
             std::memcpy(out.words, r.words, words_ * sizeof(Word));
-            out.tag = Row::kBitsTag;
+            out.tag = r.tag;
         } else if (r.degree > Row::kInlineIds) {
             const std::size_t capacity = block_for(r.degree);
             out.ids = new_ids(capacity);
@@ -195,6 +230,9 @@ std::uint64_t Adjacency::recount(std::uint64_t v) const noexcept {
     Row& r = rows_[v];
     r.degree = static_cast<Id>(bits::count(std::span<const Word>(r.words, words_)));
     r.tag = Row::kBitsTag;
+    // A whole-row XOR may have left the row far below its shape: the operation that asked
+    // gives it a sorted shape when it ends.
+    note_candidate(v, workspace());
     return r.degree;
 }
 
@@ -322,8 +360,14 @@ void Adjacency::restore_row(std::uint64_t v, const Row& saved) noexcept {
 
 void Adjacency::add_edge(std::uint64_t a, std::uint64_t b) {
     if (has_edge(a, b)) return;
-    make_room(a, rows_[a].degree + 1);
-    make_room(b, rows_[b].degree + 1);
+    add_absent_edge(a, b);
+}
+
+void Adjacency::add_absent_edge(std::uint64_t a, std::uint64_t b) {
+    for (const std::uint64_t v : {a, b}) {
+        const Row& r = rows_[v];
+        if (!r.is_bits() && (r.degree >= r.capacity() || r.degree >= promote_above_)) make_room(v, r.degree + 1);
+    }
     for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
         Row& r = rows_[x];
         if (r.is_bits()) {
@@ -336,7 +380,10 @@ void Adjacency::add_edge(std::uint64_t a, std::uint64_t b) {
 }
 
 void Adjacency::remove_edge(std::uint64_t a, std::uint64_t b, Workspace* ws) noexcept {
-    if (!has_edge(a, b)) return;
+    if (has_edge(a, b)) remove_present_edge(a, b, ws);
+}
+
+void Adjacency::remove_present_edge(std::uint64_t a, std::uint64_t b, Workspace* ws) noexcept {
     for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
         Row& r = rows_[x];
         if (r.is_bits()) {
@@ -363,6 +410,21 @@ bool Adjacency::wants_mask(std::size_t operand_ids) const noexcept {
 }
 
 void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, Workspace& ws) {
+    if (dense()) {
+        // Bit rows only, which never need room: just the scratch the operands may want.
+        std::size_t listed = 0;
+        bool mask = false;
+        for (const ToggleGroup& g : groups) {
+            if (g.members.empty() || g.operand.empty()) continue;
+            if (wants_mask(g.operand.count))
+                mask = mask || g.operand.mask == nullptr;
+            else if (g.operand.mask != nullptr)
+                listed = std::max(listed, g.operand.count);
+        }
+        ws.operand_ids.reserve(listed);
+        if (mask) ws.mask.reserve(words_);
+        return;
+    }
     std::size_t merge = 0, listed = 0, members = 0;
     bool mask = false;
     for (const ToggleGroup& g : groups) {
@@ -461,7 +523,7 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws
                 if ((flips || !masked()) && list())
                     flip_bits(r, ids, static_cast<Id>(x));
                 else if (masked())
-                    xor_bits(r, mask, g.operand.count, static_cast<Id>(x));
+                    xor_bits(r, mask, static_cast<Id>(x));
                 else [[unlikely]]
                     broken_guarantee("operand scratch too small");
             } else {
@@ -478,39 +540,14 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws
     }
 }
 
-void Adjacency::xor_bits(Row& r, const Word* __restrict mask, std::size_t operand_count, Id self) noexcept {
+void Adjacency::xor_bits(Row& r, const Word* __restrict mask, Id self) noexcept {
     Word* __restrict w = r.words;
-    const std::size_t words = words_, own = self / kWordBits;
-    const Word own_bit = Word{1} << (self % kWordBits);
-    const bool self_in_operand = (mask[own] & own_bit) != 0;
-    const std::size_t toggled = operand_count - self_in_operand;
-    // Counting the result costs as much again as the XOR, so it is left stale when the count
-    // cannot show the row needing a smaller shape: a known degree d and t ids toggled leave at
-    // least |d - t| members. A stale row is counted when next asked, or by its next XOR.
-    if (r.tag != Row::kStaleTag) {
-        const std::size_t least = r.degree > toggled ? r.degree - toggled : toggled - r.degree;
-        if (least >= demote_below_) {
-            for (std::size_t k = 0; k < words; ++k) w[k] ^= mask[k];
-            w[own] &= ~own_bit;  // no vertex is its own neighbour
-            r.tag = Row::kStaleTag;
-            return;
-        }
-    }
-    std::uint64_t c0 = 0, c1 = 0;
-    std::size_t k = 0;
-    for (; k + 2 <= words; k += 2) {
-        const Word x0 = w[k] ^ mask[k], x1 = w[k + 1] ^ mask[k + 1];
-        w[k] = x0, w[k + 1] = x1;
-        c0 += static_cast<std::uint64_t>(std::popcount(x0));
-        c1 += static_cast<std::uint64_t>(std::popcount(x1));
-    }
-    if (k < words) {
-        w[k] ^= mask[k];
-        c0 += static_cast<std::uint64_t>(std::popcount(w[k]));
-    }
-    w[own] &= ~own_bit;
-    r.degree = static_cast<Id>(c0 + c1 - self_in_operand);
-    r.tag = Row::kBitsTag;
+    const std::size_t words = words_;
+    for (std::size_t k = 0; k < words; ++k) w[k] ^= mask[k];
+    w[self / kWordBits] &= ~(Word{1} << (self % kWordBits));  // no vertex is its own neighbour
+    // Counting the result would cost as much again as the XOR: the row is counted when its
+    // degree is next asked for.
+    r.tag = Row::kStaleTag;
 }
 
 void Adjacency::flip_bits(Row& r, std::span<const Id> operand, Id self) noexcept {
@@ -592,7 +629,23 @@ void Adjacency::exchange(std::uint64_t u, std::uint64_t v) noexcept {
     const Id iu = static_cast<Id>(u), iv = static_cast<Id>(v);
     // Every vertex but u and v adjacent to exactly one of them moves over to the other. The
     // rows of u and v are only read here; the moves change other rows.
-    if (ru.is_bits() && rv.is_bits()) {
+    if (dense()) {
+        // Every row in one matrix: moving a vertex over flips u's and v's bits in its row.
+        const std::size_t ku = u / kWordBits, kv = v / kWordBits;
+        const Word bu = Word{1} << (u % kWordBits), bv = Word{1} << (v % kWordBits);
+        for (std::size_t k = 0; k < words_; ++k) {
+            Word only = (ru.words[k] ^ rv.words[k]) & ~((k == ku ? bu : 0) | (k == kv ? bv : 0));
+            for (; only != 0; only &= only - 1) {
+                Word* row = matrix_ + (k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(only))) * words_;
+                if (ku == kv) {
+                    row[ku] ^= bu | bv;
+                } else {
+                    row[ku] ^= bu;
+                    row[kv] ^= bv;
+                }
+            }
+        }
+    } else if (ru.is_bits() && rv.is_bits()) {
         for (std::size_t k = 0; k < words_; ++k) {
             Word only = ru.words[k] ^ rv.words[k];
             if (k == u / kWordBits) only &= ~(Word{1} << (u % kWordBits));
@@ -642,7 +695,14 @@ void Adjacency::exchange(std::uint64_t u, std::uint64_t v) noexcept {
             for (; only != 0; only &= only - 1) move_over(k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(only)), d, s);
         }
     }
-    std::swap(rows_[u], rows_[v]);
+    if (dense()) {
+        // Rows of a dense register stay at their place in the matrix: swap the words.
+        std::swap_ranges(rows_[u].words, rows_[u].words + words_, rows_[v].words);
+        std::swap(rows_[u].degree, rows_[v].degree);
+        std::swap(rows_[u].tag, rows_[v].tag);
+    } else {
+        std::swap(rows_[u], rows_[v]);
+    }
     move_over(u, iu, iv);
     move_over(v, iv, iu);
 }
@@ -650,11 +710,21 @@ void Adjacency::exchange(std::uint64_t u, std::uint64_t v) noexcept {
 void Adjacency::note_candidate_slow(std::uint64_t v, Workspace& ws) const noexcept {
     const Row& r = rows_[v];
     const bool oversized = r.is_bits() ? r.degree < demote_below_ : r.degree <= Row::kInlineIds || r.degree * 4 <= r.tag;
-    if (oversized && ws.candidates.size() < ws.candidates.capacity()) ws.candidates.push_back(static_cast<Id>(v));
+    if (!oversized) return;
+    if (ws.candidates_of != this) {
+        // Left over from another register (a query between operations): not ours to shrink.
+        ws.candidates.clear();
+        ws.candidates_of = this;
+    }
+    if (ws.candidates.size() < ws.candidates.capacity()) ws.candidates.push_back(static_cast<Id>(v));
 }
 
-void Adjacency::normalize(Workspace& ws) noexcept {
+void Adjacency::normalize_listed(Workspace& ws) noexcept {
+    if (ws.candidates_of != this) ws.candidates.clear();
     for (const Id v : ws.candidates) {
+        // A list can outlive a freed register whose address this one now has: shrinking rows
+        // never changes their content, so all that matters is staying in range.
+        if (v >= n_) continue;
         Row& r = rows_[v];
         if (r.is_bits() ? (r.tag == Row::kStaleTag || r.degree >= demote_below_)
                         : (r.is_inline() || (r.degree > Row::kInlineIds && r.degree * 4 > r.tag)))

@@ -45,9 +45,9 @@ struct Row {
     static constexpr Id kStaleTag = 0xFFFFFFFEu;
 
     Id degree;
-    // 0: ids inline; kBitsTag: bit row; kStaleTag: bit row whose `degree` is out of date, left
-    // so by a whole-row XOR that could not have brought it below the demotion degree (counting
-    // would cost as much again as the XOR); otherwise the capacity of the heap block of ids.
+    // 0: ids inline; kBitsTag: bit row; kStaleTag: bit row whose `degree` is out of date, as a
+    // whole-row XOR leaves it (counting would cost as much again as the XOR); otherwise the
+    // capacity of the heap block of ids.
     Id tag;
     union {
         Id inline_ids[kInlineIds];
@@ -109,14 +109,20 @@ struct ToggleGroup {
 };
 
 /// Degrees at which rows change shape: a sorted row whose degree would pass `promote_above`
-/// becomes a bit row, a bit row whose degree falls below `demote_below` sorted again.
+/// becomes a bit row, a bit row whose degree falls below `demote_below` sorted again. A `dense`
+/// register keeps every row as bits, in one matrix.
 struct RowShapes {
     Id promote_above;
     Id demote_below;
+    bool dense = false;
 
     /// The shapes that suit n vertices (see the top of this file).
     static RowShapes for_vertices(std::uint64_t n) noexcept;
 };
+
+/// Registers up to this many vertices are dense: n bit rows cost at most 2 MiB, and word
+/// arithmetic on short rows beats lists of ids at every degree.
+inline constexpr std::uint64_t kDenseVertices = 4096;
 
 class Adjacency {
 public:
@@ -135,6 +141,9 @@ public:
     Adjacency clone() const;
 
     std::uint64_t size() const noexcept { return n_; }
+    /// Whether every row is a bit row of one matrix: rows never change shape or storage, so no
+    /// rewrite allocates beyond the caller's scratch.
+    bool dense() const noexcept { return matrix_ != nullptr; }
     /// Words of a bit row.
     std::size_t words() const noexcept { return words_; }
     /// A sparse row whose degree would pass this becomes a bit row.
@@ -143,7 +152,8 @@ public:
     Id demote_below() const noexcept { return demote_below_; }
 
     const Row& row(std::uint64_t v) const noexcept { return rows_[v]; }
-    /// O(1), except for a bit row rewritten whole since it was last asked: O(W) once.
+    /// O(1), except for a bit row rewritten whole since it was last asked: O(W) once, and the
+    /// row is then listed for `normalize` if it has become small.
     std::uint64_t degree(std::uint64_t v) const noexcept {
         if (rows_[v].tag == Row::kStaleTag) [[unlikely]]
             return recount(v);
@@ -170,6 +180,9 @@ public:
     /// given a workspace lists the rows it shrinks for the operation's `normalize`.
     void add_edge(std::uint64_t a, std::uint64_t b);
     void remove_edge(std::uint64_t a, std::uint64_t b, Workspace* ws = nullptr) noexcept;
+    /// The same for callers that know whether the edge is there already.
+    void add_absent_edge(std::uint64_t a, std::uint64_t b);
+    void remove_present_edge(std::uint64_t a, std::uint64_t b, Workspace* ws) noexcept;
     void toggle_edge(std::uint64_t a, std::uint64_t b);
 
     /// First half of a rewrite: gives every member row the capacity (or the bit shape) its
@@ -191,6 +204,7 @@ public:
     /// `demote_below()` become sorted, mostly empty heap blocks shrink. Best effort: a row whose
     /// new storage cannot be allocated keeps its shape. Content never changes.
     void normalize(Workspace& ws) noexcept;
+    void normalize_listed(Workspace& ws) noexcept;
 
     /// The journal that storage replacements are recorded in, or null outside a transaction.
     Journal* journal() const noexcept { return journal_; }
@@ -214,7 +228,7 @@ private:
     // Replaces v's storage by `fresh` (same content), recording or releasing the old storage.
     void replace_storage(std::uint64_t v, const Row& fresh);
     Row promoted(const Row& r) const;
-    void xor_bits(Row& r, const Word* mask, std::size_t operand_count, Id self) noexcept;
+    void xor_bits(Row& r, const Word* mask, Id self) noexcept;
     void flip_bits(Row& r, std::span<const Id> operand, Id self) noexcept;
     void toggle_sorted(Row& r, std::span<const Id> operand, Id self, Workspace& ws) noexcept;
     // Replaces `from` by `to` in x's row, which holds the one and not the other.
@@ -242,6 +256,7 @@ private:
     Id promote_above_ = Row::kInlineIds;
     Id demote_below_ = 0;
     Row* rows_ = nullptr;
+    Word* matrix_ = nullptr;  // the rows' words when dense
     Journal* journal_ = nullptr;
 };
 

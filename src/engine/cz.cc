@@ -33,24 +33,50 @@ bool has_other_neighbour(const Register& reg, std::uint64_t v, std::uint64_t w) 
     return d > 1 || (d == 1 && !reg.has_edge(v, w));
 }
 
-// The lookup once a and b are each diagonal or without other neighbours.
+// The lookup once a and b are each diagonal or without other neighbours, inside a transaction.
 void apply_table(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws) {
-    const CzEntry e = cz_entry(reg.has_edge(a, b), reg.vop(a), reg.vop(b));
-    set_edge(reg, a, b, e.edge != 0, ws);
+    const bool edge = reg.has_edge(a, b);
+    const CzEntry e = cz_entry(edge, reg.vop(a), reg.vop(b));
+    set_edge(reg, a, b, e.edge != 0, edge, ws);
     reg.reserve_vop_changes(2);
     reg.set_vop(a, e.a);
     reg.set_vop(b, e.b);
 }
 
+// The same outside a transaction, the path of most gates: the thread's scratch (a lookup in
+// thread-local storage, costly from a shared library) is fetched only for a removed edge, the
+// one change that can leave a row to shrink.
+void apply_table_alone(Register& reg, std::uint64_t a, std::uint64_t b) {
+    const bool edge = reg.has_edge(a, b);
+    const CzEntry e = cz_entry(edge, reg.vop(a), reg.vop(b));
+    if (e.edge && !edge) {
+        reg.adj().add_absent_edge(a, b);
+    } else if (!e.edge && edge) {
+        Workspace& ws = workspace();
+        reg.adj().remove_present_edge(a, b, &ws);
+        reg.adj().normalize(ws);
+    }
+    reg.set_vop(a, e.a);
+    reg.set_vop(b, e.b);
+}
+
+// Whether reducing v (against w) would change anything: it must have another neighbour, and
+// the reduction of the identity is four complementations that cancel out.
+bool needs_reduction(const Register& reg, std::uint64_t v, std::uint64_t w) {
+    return reg.vop(v) != clifford::kIdentity && has_other_neighbour(reg, v, w);
+}
+
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
-    Workspace& ws = workspace();
-    if (!has_other_neighbour(reg, a, b) && !has_other_neighbour(reg, b, a)) {
-        apply_table(reg, a, b, ws);
-        finish(reg, ws);
+    if (!needs_reduction(reg, a, b) && !needs_reduction(reg, b, a) && reg.adj().journal() == nullptr) {
+        // Nothing to reduce, so neither step 3 nor the re-test of a changes anything either.
+        apply_table_alone(reg, a, b);
         return;
     }
+    Workspace& ws = workspace();
     // Up to three reductions and an edge change, each of which may need memory: one
-    // transaction, so that running out of it midway leaves the register as it was.
+    // transaction, so that running out of it midway leaves the register as it was (on a dense
+    // register, all the memory they may need is reserved here instead).
+    if (reg.adj().dense()) ws.reserve_dense(reg.adj().words(), reg.size());
     Transaction txn(reg);
     // Each test reads the register as it stands at its own step: a reduction of one vertex can
     // give the other new neighbours or a new VOP.

@@ -10,14 +10,9 @@
 namespace tessaryn {
 
 /// Applies gate g after v's current operator (vop ← g · vop). v must already be below n. O(1).
-inline void apply_gate(Register& reg, std::uint64_t v, Vop g) noexcept {
+inline void apply_gate(Register& reg, std::uint64_t v, Vop g) {
+    reg.reserve_vop_changes(1);  // only inside a transaction, which records the old VOP
     reg.set_vop(v, clifford::product(g, reg.vop(v)));
-}
-
-/// Inserts factor g between v's operator and the graph state (vop ← vop · g, g acting first), as
-/// complementations and measurements do. O(1).
-inline void right_multiply(Register& reg, std::uint64_t v, Vop g) noexcept {
-    reg.set_vop(v, clifford::product(reg.vop(v), g));
 }
 
 /// Faults with the index message unless q < n, then applies g to q. O(1); the graph is untouched.

@@ -39,6 +39,7 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
     std::uint64_t c = reg.first_neighbour_other_than(a, b);
     if (c == kNoVertex) c = b;
     const ReductionWord& word = REDUCTION_WORD[start];
+    if (reg.adj().dense()) workspace().reserve_dense(reg.adj().words(), reg.size());
     Transaction txn(reg);
     if (!reg.has_edge(a, c)) {
         // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.

@@ -9,7 +9,7 @@ namespace tessaryn {
 std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng) {
     std::vector<PeekResult> out;
     out.reserve(qubits.size());
-    Transaction txn(reg);
+    Transaction txn(reg, true);
     for (const std::uint64_t q : qubits) {
         check_index(reg.size(), q);
         const clifford::Axis axis =

@@ -14,14 +14,17 @@ namespace {
 
 constexpr std::uint64_t kMaxBytes = static_cast<std::uint64_t>(PTRDIFF_MAX);
 
-// Installed memory, or 0 when the system does not say.
+// Installed memory, or 0 when the system does not say. Asked once: it costs a system call.
 std::uint64_t physical_memory() {
+    static const std::uint64_t memory = [] {
 #if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page = sysconf(_SC_PAGESIZE);
-    if (pages > 0 && page > 0) return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long page = sysconf(_SC_PAGESIZE);
+        if (pages > 0 && page > 0) return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
 #endif
-    return 0;
+        return std::uint64_t{0};
+    }();
+    return memory;
 }
 
 // Refuses registers whose fixed part (a VOP and a row header per qubit) exceeds the machine.

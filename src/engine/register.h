@@ -100,6 +100,11 @@ public:
     /// Same VOPs and same edges.
     friend bool operator==(const Register& a, const Register& b) noexcept;
 
+    /// Whether an operation that ran out of memory could not be undone, leaving the register in
+    /// no defined state. Every later operation refuses such a register.
+    bool unusable() const noexcept { return unusable_; }
+    void mark_unusable() noexcept { unusable_ = true; }
+
 private:
     struct Free {
         void operator()(void* p) const noexcept { std::free(p); }
@@ -108,6 +113,7 @@ private:
 
     std::unique_ptr<Vop[], Free> vop_;
     Adjacency adj_;
+    bool unusable_ = false;
 };
 
 /// A description of which invariant a register breaks, or an empty string. O(n + edges·log):

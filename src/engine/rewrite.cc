@@ -7,21 +7,9 @@
 namespace tessaryn {
 namespace {
 
-Word* fresh_mask(GrowBuffer<Word>& buffer, std::size_t words) {
-    buffer.reserve(words);
-    std::memset(buffer.data(), 0, words * sizeof(Word));
-    return buffer.data();
-}
-
 void set_bit(Word* mask, std::uint64_t v) { mask[v / kWordBits] |= Word{1} << (v % kWordBits); }
 void clear_bit(Word* mask, std::uint64_t v) { mask[v / kWordBits] &= ~(Word{1} << (v % kWordBits)); }
 bool test_bit(const Word* mask, std::uint64_t v) { return (mask[v / kWordBits] >> (v % kWordBits)) & 1u; }
-
-std::size_t count_bits(const Word* mask, std::size_t words) {
-    std::size_t total = 0;
-    for (std::size_t k = 0; k < words; ++k) total += static_cast<std::size_t>(std::popcount(mask[k]));
-    return total;
-}
 
 }  // namespace
 
@@ -43,19 +31,28 @@ void exchange(Register& reg, std::uint64_t u, std::uint64_t v) {
     reg.adj().exchange(u, v);
 }
 
-void set_edge(Register& reg, std::uint64_t a, std::uint64_t b, bool present, Workspace& ws) {
-    if (reg.has_edge(a, b) == present) return;
-    if (reg.adj().journal() == nullptr) {
-        if (present)
-            reg.adj().add_edge(a, b);
-        else
-            reg.adj().remove_edge(a, b, &ws);
-        return;
-    }
-    const Id ia = static_cast<Id>(a), ib = static_cast<Id>(b);
-    const std::array<ToggleGroup, 2> groups{ToggleGroup{VertexSet::list({&ia, 1}), VertexSet::list({&ib, 1})},
-                                            ToggleGroup{VertexSet::list({&ib, 1}), VertexSet::list({&ia, 1})}};
-    rewrite(reg, groups, ws);
+namespace {
+
+// Undoes a `set_edge`: the edge goes back the other way. The rows have the room an edge needs
+// again, since no row's capacity shrinks while a journal is attached.
+void toggle_back(Register& reg, const std::uint64_t* args) {
+    if (reg.has_edge(args[0], args[1]))
+        reg.adj().remove_present_edge(args[0], args[1], nullptr);
+    else
+        reg.adj().add_absent_edge(args[0], args[1]);
+}
+
+}  // namespace
+
+void set_edge(Register& reg, std::uint64_t a, std::uint64_t b, bool present, bool now, Workspace& ws) {
+    if (now == present) return;
+    Journal* j = reg.adj().journal();
+    if (j != nullptr) j->reserve_step();
+    if (present)
+        reg.adj().add_absent_edge(a, b);
+    else
+        reg.adj().remove_present_edge(a, b, &ws);
+    if (j != nullptr) j->record_step(toggle_back, a, b, 0);
 }
 
 VertexSet row_set(const Adjacency& adj, std::uint64_t v) noexcept {
@@ -110,7 +107,8 @@ Classes classify(const Adjacency& adj, std::uint64_t u, std::uint64_t v, Workspa
             else if (x != d)
                 only_sparse.push_back(x);
         }
-        Word* only_dense = fresh_mask(ws.masks[0], words);
+        ws.masks[0].reserve(words);
+        Word* only_dense = ws.masks[0].data();
         std::memcpy(only_dense, dense.words, words * sizeof(Word));
         for (const Id x : ws.both) clear_bit(only_dense, x);
         std::size_t count = adj.degree(d) - ws.both.size();
@@ -121,18 +119,25 @@ Classes classify(const Adjacency& adj, std::uint64_t u, std::uint64_t v, Workspa
         const VertexSet sparse_set = VertexSet::list(only_sparse), dense_set = VertexSet::bits(only_dense, count);
         return {u_sorted ? sparse_set : dense_set, u_sorted ? dense_set : sparse_set, VertexSet::list(ws.both)};
     }
-    Word* only_u = fresh_mask(ws.masks[0], words);
-    Word* only_v = fresh_mask(ws.masks[1], words);
-    Word* both = fresh_mask(ws.masks[2], words);
+    for (int i = 0; i < 3; ++i) ws.masks[i].reserve(words);
+    Word* __restrict only_u = ws.masks[0].data();
+    Word* __restrict only_v = ws.masks[1].data();
+    Word* __restrict both = ws.masks[2].data();
+    const Word* __restrict nu = ru.words;
+    const Word* __restrict nv = rv.words;
+    std::size_t count_u = 0, count_v = 0, count_both = 0;
     for (std::size_t k = 0; k < words; ++k) {
-        only_u[k] = ru.words[k] & ~rv.words[k];
-        only_v[k] = rv.words[k] & ~ru.words[k];
-        both[k] = ru.words[k] & rv.words[k];
+        only_u[k] = nu[k] & ~nv[k];
+        only_v[k] = nv[k] & ~nu[k];
+        both[k] = nu[k] & nv[k];
+        count_u += static_cast<std::size_t>(std::popcount(only_u[k]));
+        count_v += static_cast<std::size_t>(std::popcount(only_v[k]));
+        count_both += static_cast<std::size_t>(std::popcount(both[k]));
     }
-    clear_bit(only_u, v);
-    clear_bit(only_v, u);
-    return {VertexSet::bits(only_u, count_bits(only_u, words)), VertexSet::bits(only_v, count_bits(only_v, words)),
-            VertexSet::bits(both, count_bits(both, words))};
+    // Each of u and v is in the other's row, never in its own: one class holds it, once.
+    if (test_bit(only_u, v)) clear_bit(only_u, v), --count_u;
+    if (test_bit(only_v, u)) clear_bit(only_v, u), --count_v;
+    return {VertexSet::bits(only_u, count_u), VertexSet::bits(only_v, count_v), VertexSet::bits(both, count_both)};
 }
 
 VertexSet unite(std::initializer_list<VertexSet> parts, std::vector<Id>& list, GrowBuffer<Word>& mask,
@@ -150,14 +155,21 @@ VertexSet unite(std::initializer_list<VertexSet> parts, std::vector<Id>& list, G
     if (nonempty == 0) return {};
     if (nonempty == 1) return *only;
     if (any_mask) {
-        Word* out = fresh_mask(mask, words);
+        // The first mask is copied rather than ORed into zeros; the rest are ORed in.
+        mask.reserve(words);
+        Word* out = mask.data();
+        bool started = false;
         for (const VertexSet& p : parts) {
-            if (p.mask != nullptr) {
+            if (p.mask == nullptr || p.empty()) continue;
+            if (!started)
+                std::memcpy(out, p.mask, words * sizeof(Word));
+            else
                 for (std::size_t k = 0; k < words; ++k) out[k] |= p.mask[k];
-            } else {
-                for (const Id x : p.ids) set_bit(out, x);
-            }
+            started = true;
         }
+        for (const VertexSet& p : parts)
+            if (p.mask == nullptr)
+                for (const Id x : p.ids) set_bit(out, x);
         return VertexSet::bits(out, total);
     }
     list.resize(total);

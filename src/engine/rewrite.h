@@ -32,8 +32,9 @@ inline void rewrite(Register& reg, std::span<const ToggleGroup> groups, Workspac
 /// std::bad_alloc, before any change, only when the journal cannot grow.
 void exchange(Register& reg, std::uint64_t u, std::uint64_t v);
 
-/// Makes a and b adjacent or not, as a rewrite. Throws std::bad_alloc with nothing changed.
-void set_edge(Register& reg, std::uint64_t a, std::uint64_t b, bool present, Workspace& ws);
+/// Makes a and b adjacent or not, as a rewrite, given whether they are `now`. Throws
+/// std::bad_alloc with nothing changed.
+void set_edge(Register& reg, std::uint64_t a, std::uint64_t b, bool present, bool now, Workspace& ws);
 
 /// Ends an operation made outside a transaction: rows the rewrites left far below their storage
 /// get their compact shapes. Inside a transaction this waits for the commit.

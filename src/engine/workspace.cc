@@ -2,9 +2,5 @@
 
 namespace tessaryn {
 
-Workspace& workspace() {
-    thread_local Workspace ws;
-    return ws;
-}
 
 }  // namespace tessaryn

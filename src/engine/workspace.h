@@ -47,11 +47,27 @@ struct Workspace {
     GrowBuffer<Id> operand_ids;                     // a mask operand listed for sorted rows
     GrowBuffer<Word> mask;                          // a listed operand as bits; zero between uses
     GrowBuffer<Word> masks[8];                      // sets built as bits by one operation
-    std::vector<Id> candidates;                   // rows a rewrite left oversized
+    std::vector<Id> candidates;                     // rows a rewrite left oversized,
+    const Adjacency* candidates_of = nullptr;       // in this adjacency
     Journal journal;
+
+    /// All the scratch an operation on a dense register of n vertices and W words a row can
+    /// use, so that once this has succeeded nothing in the operation allocates.
+    void reserve_dense(std::size_t words, std::uint64_t n) {
+        for (GrowBuffer<Word>& m : masks) m.reserve(words);
+        mask.reserve(words);
+        operand_ids.reserve(static_cast<std::size_t>(n));
+    }
 };
 
 /// The calling thread's workspace.
-Workspace& workspace();
+inline Workspace& workspace() {
+    thread_local Workspace ws;
+    return ws;
+}
+
+inline void Adjacency::normalize(Workspace& ws) noexcept {
+    if (!ws.candidates.empty()) normalize_listed(ws);
+}
 
 }  // namespace tessaryn

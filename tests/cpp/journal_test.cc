@@ -33,8 +33,11 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return operator new(size); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace tessaryn {
 namespace {
@@ -105,7 +108,7 @@ TEST(Transaction, rollback_restores_content_and_storage) {
         Register reg = testing::random_register(gen, n, 0.3, round % 2 ? &testing::kSmallShapes : nullptr);
         const Register before = reg.clone();
         {
-            Transaction txn(reg);
+            Transaction txn(reg, true);
             ScriptedSource rng;
             for (int step = 0; step < 12; ++step) {
                 const std::uint64_t a = gen() % n, b = (a + 1 + gen() % (n - 1)) % n;
@@ -144,7 +147,7 @@ TEST(Transaction, commit_keeps_what_the_operations_did) {
         for (auto& [a, b] : pairs) b = (a + 1 + gen() % (n - 1)) % n;
         for (const auto& [a, b] : pairs) cz(plain, a, b);
         {
-            Transaction txn(kept);
+            Transaction txn(kept, true);
             for (const auto& [a, b] : pairs) cz(kept, a, b);
             txn.commit();
         }
