@@ -232,7 +232,7 @@ std::uint64_t Adjacency::recount(std::uint64_t v) const noexcept {
     r.tag = Row::kBitsTag;
     // A whole-row XOR may have left the row far below its shape: the operation that asked
     // gives it a sorted shape when it ends.
-    note_candidate(v, workspace());
+    if (r.degree < demote_below_) note_candidate(v, workspace());
     return r.degree;
 }
 
@@ -363,20 +363,36 @@ void Adjacency::add_edge(std::uint64_t a, std::uint64_t b) {
     add_absent_edge(a, b);
 }
 
+namespace {
+
+// Adds or removes y in a row with room for it.
+void set_member(Row& r, std::uint64_t y) noexcept {
+    if (r.is_bits()) {
+        r.words[y / kWordBits] |= Word{1} << (y % kWordBits);
+        r.degree += r.tag != Row::kStaleTag;
+    } else {
+        insert_sorted(r, static_cast<Id>(y));
+    }
+}
+
+void clear_member(Row& r, std::uint64_t y) noexcept {
+    if (r.is_bits()) {
+        r.words[y / kWordBits] &= ~(Word{1} << (y % kWordBits));
+        r.degree -= r.tag != Row::kStaleTag;
+    } else {
+        erase_sorted(r, static_cast<Id>(y));
+    }
+}
+
+}  // namespace
+
 void Adjacency::add_absent_edge(std::uint64_t a, std::uint64_t b) {
-    for (const std::uint64_t v : {a, b}) {
-        const Row& r = rows_[v];
-        if (!r.is_bits() && (r.degree >= r.capacity() || r.degree >= promote_above_)) make_room(v, r.degree + 1);
-    }
-    for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
-        Row& r = rows_[x];
-        if (r.is_bits()) {
-            r.words[y / kWordBits] |= Word{1} << (y % kWordBits);
-            r.degree += r.tag != Row::kStaleTag;
-        } else {
-            insert_sorted(r, static_cast<Id>(y));
-        }
-    }
+    const Row& ra = rows_[a];
+    if (!ra.is_bits() && (ra.degree >= ra.capacity() || ra.degree >= promote_above_)) make_room(a, ra.degree + 1);
+    const Row& rb = rows_[b];
+    if (!rb.is_bits() && (rb.degree >= rb.capacity() || rb.degree >= promote_above_)) make_room(b, rb.degree + 1);
+    set_member(rows_[a], b);
+    set_member(rows_[b], a);
 }
 
 void Adjacency::remove_edge(std::uint64_t a, std::uint64_t b, Workspace* ws) noexcept {
@@ -384,15 +400,11 @@ void Adjacency::remove_edge(std::uint64_t a, std::uint64_t b, Workspace* ws) noe
 }
 
 void Adjacency::remove_present_edge(std::uint64_t a, std::uint64_t b, Workspace* ws) noexcept {
-    for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
-        Row& r = rows_[x];
-        if (r.is_bits()) {
-            r.words[y / kWordBits] &= ~(Word{1} << (y % kWordBits));
-            r.degree -= r.tag != Row::kStaleTag;
-        } else {
-            erase_sorted(r, static_cast<Id>(y));
-        }
-        if (ws != nullptr) note_candidate(x, *ws);
+    clear_member(rows_[a], b);
+    clear_member(rows_[b], a);
+    if (ws != nullptr) {
+        note_candidate(a, *ws);
+        note_candidate(b, *ws);
     }
 }
 
@@ -491,6 +503,10 @@ void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, Workspace& 
 }
 
 void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws) noexcept {
+    if (dense()) {
+        apply_dense(groups, ws);
+        return;
+    }
     for (const ToggleGroup& g : groups) {
         if (g.members.empty() || g.operand.empty()) continue;
         // The operand in whichever forms the member rows want, each made at most once: as a list
@@ -538,6 +554,64 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws
             for (const Id y : ids) scratch[y / kWordBits] = 0;
         }
     }
+}
+
+void Adjacency::apply_dense(std::span<const ToggleGroup> groups, Workspace& ws) noexcept {
+    // Every member row is a bit row of the matrix: one decision per group, then a tight loop.
+    for (const ToggleGroup& g : groups) {
+        if (g.members.empty() || g.operand.empty()) continue;
+        const auto each_member = [&](auto&& f) {
+            if (g.members.mask == nullptr) {
+                for (const Id x : g.members.ids) f(x);
+                return;
+            }
+            for (std::size_t k = 0; k < words_; ++k)
+                for (Word w = g.members.mask[k]; w != 0; w &= w - 1)
+                    f(static_cast<Id>(k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(w))));
+        };
+        if (!wants_mask(g.operand.count)) {
+            std::span<const Id> ids = g.operand.ids;
+            if (g.operand.mask != nullptr) {
+                if (ws.operand_ids.capacity() < g.operand.count) [[unlikely]]
+                    broken_guarantee("operand scratch too small");
+                Id* out = ws.operand_ids.data();
+                std::size_t k = 0;
+                bits::for_each(std::span<const Word>(g.operand.mask, words_), [&](std::uint64_t y) { out[k++] = static_cast<Id>(y); });
+                ids = {out, k};
+            }
+            each_member([&](Id x) { flip_bits(rows_[x], ids, x); });
+            continue;
+        }
+        const Word* mask = g.operand.mask;
+        if (mask == nullptr) {
+            if (ws.mask.capacity() < words_) [[unlikely]]
+                broken_guarantee("operand scratch too small");
+            Word* scratch = ws.mask.data();
+            for (const Id y : g.operand.ids) scratch[y / kWordBits] |= Word{1} << (y % kWordBits);
+            mask = scratch;
+        }
+        each_member([&](Id x) { xor_bits(rows_[x], mask, x); });
+        if (g.operand.mask == nullptr) {
+            Word* scratch = ws.mask.data();
+            for (const Id y : g.operand.ids) scratch[y / kWordBits] = 0;
+        }
+    }
+}
+
+void Adjacency::isolate_dense(std::uint64_t q) noexcept {
+    Word* row = rows_[q].words;
+    const std::size_t kq = q / kWordBits;
+    const Word bq = ~(Word{1} << (q % kWordBits));
+    for (std::size_t k = 0; k < words_; ++k) {
+        for (Word w = row[k]; w != 0; w &= w - 1) {
+            Row& r = rows_[k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(w))];
+            r.words[kq] &= bq;
+            r.degree -= r.tag != Row::kStaleTag;
+        }
+        row[k] = 0;
+    }
+    rows_[q].degree = 0;
+    rows_[q].tag = Row::kBitsTag;
 }
 
 void Adjacency::xor_bits(Row& r, const Word* __restrict mask, Id self) noexcept {

@@ -195,6 +195,8 @@ public:
     /// member: a merge of its row with the operand, O(deg + operand), or for a bit row the
     /// cheaper of one flip per operand id and one XOR of W words.
     void apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws) noexcept;
+    /// Cuts every edge of q in a dense register, outside a transaction. O(W + deg q).
+    void isolate_dense(std::uint64_t q) noexcept;
     /// Exchanges u and v: every other vertex adjacent to exactly one of them is moved over to
     /// the other, and u and v swap rows (keeping the edge between them, which must exist).
     /// Degrees do not change, so nothing is allocated; applying it twice restores the graph.
@@ -228,6 +230,7 @@ private:
     // Replaces v's storage by `fresh` (same content), recording or releasing the old storage.
     void replace_storage(std::uint64_t v, const Row& fresh);
     Row promoted(const Row& r) const;
+    void apply_dense(std::span<const ToggleGroup> groups, Workspace& ws) noexcept;
     void xor_bits(Row& r, const Word* mask, Id self) noexcept;
     void flip_bits(Row& r, std::span<const Id> operand, Id self) noexcept;
     void toggle_sorted(Row& r, std::span<const Id> operand, Id self, Workspace& ws) noexcept;

@@ -66,6 +66,14 @@ bool needs_reduction(const Register& reg, std::uint64_t v, std::uint64_t w) {
     return reg.vop(v) != clifford::kIdentity && has_other_neighbour(reg, v, w);
 }
 
+// Brings a and b into the form the table covers. Each test reads the register as it stands at
+// its own step: a reduction of one vertex can give the other new neighbours or a new VOP.
+void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b) {
+    if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
+    if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a);
+    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
+}
+
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
     if (!needs_reduction(reg, a, b) && !needs_reduction(reg, b, a) && reg.adj().journal() == nullptr) {
         // Nothing to reduce, so neither step 3 nor the re-test of a changes anything either.
@@ -74,15 +82,16 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
     }
     Workspace& ws = workspace();
     // Up to three reductions and an edge change, each of which may need memory: one
-    // transaction, so that running out of it midway leaves the register as it was (on a dense
-    // register, all the memory they may need is reserved here instead).
-    if (reg.adj().dense()) ws.reserve_dense(reg.adj().words(), reg.size());
+    // transaction, so that running out of it midway leaves the register as it was.
+    if (reg.adj().dense() && reg.adj().journal() == nullptr) {
+        // All the memory the reductions may need, up front: then nothing can fail midway.
+        ws.reserve_dense(reg.adj().words(), reg.size());
+        reduce_for_table(reg, a, b);
+        apply_table_alone(reg, a, b);
+        return;
+    }
     Transaction txn(reg);
-    // Each test reads the register as it stands at its own step: a reduction of one vertex can
-    // give the other new neighbours or a new VOP.
-    if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
-    if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a);
-    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
+    reduce_for_table(reg, a, b);
     apply_table(reg, a, b, ws);
     txn.commit();
 }

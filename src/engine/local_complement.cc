@@ -55,7 +55,7 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
 
     // The graph effect: a complementation about a or c reads that vertex's row, which it never
     // changes; a pivot toggles every edge between two of the classes and exchanges a and c.
-    std::array<ToggleGroup, 3> groups{};
+    std::array<ToggleGroup, 3> groups;
     std::size_t count = 0;
     const GraphEffect effect = REDUCTION_GRAPH_EFFECT[start];
     switch (effect) {

@@ -29,6 +29,16 @@ VertexSet copy_neighbours(const Register& reg, std::uint64_t q, Workspace& ws) {
 
 std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng, Workspace& ws) {
     const bool r = random_bit(rng);
+    if (reg.adj().dense() && reg.adj().journal() == nullptr) {
+        // Nothing to prepare: the edges go, the VOPs change, and nothing allocates.
+        if (r) {
+            reg.multiply_vops(row_set(reg.adj(), q), kPauliZ);
+            multiply(reg, q, kPauliX);
+        }
+        multiply(reg, q, kHadamard);
+        reg.adj().isolate_dense(q);
+        return r;
+    }
     const VertexSet nq = copy_neighbours(reg, q, ws);
     // Cut every edge of q.
     const std::array<Id, 1> just_q{static_cast<Id>(q)};

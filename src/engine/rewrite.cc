@@ -61,6 +61,34 @@ VertexSet row_set(const Adjacency& adj, std::uint64_t v) noexcept {
     return VertexSet::list(r.id_span());
 }
 
+namespace {
+
+// Classes of two ascending neighbour lists, by one merge.
+Classes split(std::span<const Id> nu, std::span<const Id> nv, std::uint64_t u, std::uint64_t v, Workspace& ws) {
+    ws.only_first.reserve(nu.size());
+    ws.only_second.reserve(nv.size());
+    ws.both.reserve(std::min(nu.size(), nv.size()));
+    std::size_t i = 0, j = 0;
+    while (i < nu.size() || j < nv.size()) {
+        const std::uint64_t x = i < nu.size() ? nu[i] : kNoVertex;
+        const std::uint64_t y = j < nv.size() ? nv[j] : kNoVertex;
+        if (x < y) {
+            if (x != v) ws.only_first.push_back(static_cast<Id>(x));
+            ++i;
+        } else if (y < x) {
+            if (y != u) ws.only_second.push_back(static_cast<Id>(y));
+            ++j;
+        } else {
+            ws.both.push_back(static_cast<Id>(x));
+            ++i;
+            ++j;
+        }
+    }
+    return {VertexSet::list(ws.only_first), VertexSet::list(ws.only_second), VertexSet::list(ws.both)};
+}
+
+}  // namespace
+
 Classes classify(const Adjacency& adj, std::uint64_t u, std::uint64_t v, Workspace& ws) {
     const Row& ru = adj.row(u);
     const Row& rv = adj.row(v);
@@ -68,28 +96,15 @@ Classes classify(const Adjacency& adj, std::uint64_t u, std::uint64_t v, Workspa
     ws.only_first.clear();
     ws.only_second.clear();
     ws.both.clear();
-    if (!ru.is_bits() && !rv.is_bits()) {
-        const std::span<const Id> nu = ru.id_span(), nv = rv.id_span();
-        ws.only_first.reserve(nu.size());
-        ws.only_second.reserve(nv.size());
-        ws.both.reserve(std::min(nu.size(), nv.size()));
-        std::size_t i = 0, j = 0;
-        while (i < nu.size() || j < nv.size()) {
-            const std::uint64_t x = i < nu.size() ? nu[i] : kNoVertex;
-            const std::uint64_t y = j < nv.size() ? nv[j] : kNoVertex;
-            if (x < y) {
-                if (x != v) ws.only_first.push_back(static_cast<Id>(x));
-                ++i;
-            } else if (y < x) {
-                if (y != u) ws.only_second.push_back(static_cast<Id>(y));
-                ++j;
-            } else {
-                ws.both.push_back(static_cast<Id>(x));
-                ++i;
-                ++j;
-            }
-        }
-        return {VertexSet::list(ws.only_first), VertexSet::list(ws.only_second), VertexSet::list(ws.both)};
+    if (!ru.is_bits() && !rv.is_bits()) return split(ru.id_span(), rv.id_span(), u, v, ws);
+    if (ru.is_bits() && rv.is_bits() && adj.degree(u) + adj.degree(v) <= words) {
+        // Few neighbours in long rows (a dense register's sparse corners): lists, not masks,
+        // so that what is built from the classes costs their size rather than W words each.
+        ws.first.clear();
+        ws.second.clear();
+        adj.append_members(u, ws.first);
+        adj.append_members(v, ws.second);
+        return split(ws.first, ws.second, u, v, ws);
     }
     if (ru.is_bits() != rv.is_bits()) {
         // The sorted side is split by probing the bit row; the bit row's own class is its copy

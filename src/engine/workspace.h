@@ -54,10 +54,21 @@ struct Workspace {
     /// All the scratch an operation on a dense register of n vertices and W words a row can
     /// use, so that once this has succeeded nothing in the operation allocates.
     void reserve_dense(std::size_t words, std::uint64_t n) {
+        if (words <= dense_words_ && n <= dense_vertices_) [[likely]]
+            return;
         for (GrowBuffer<Word>& m : masks) m.reserve(words);
         mask.reserve(words);
-        operand_ids.reserve(static_cast<std::size_t>(n));
+        const auto ids = static_cast<std::size_t>(n);
+        operand_ids.reserve(ids);
+        for (std::vector<Id>* list : {&members, &first, &second, &only_first, &only_second, &both}) list->reserve(ids);
+        for (std::vector<Id>& list : operand) list.reserve(ids);
+        dense_words_ = words;
+        dense_vertices_ = n;
     }
+
+private:
+    std::size_t dense_words_ = 0;  // what reserve_dense has made room for
+    std::uint64_t dense_vertices_ = 0;
 };
 
 /// The calling thread's workspace.
