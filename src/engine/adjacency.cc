@@ -444,7 +444,8 @@ void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, Workspace& 
         members += g.members.count;
         bool wants_list = false, bit_rows = false;
         // A listed operand is also set in the zeroed scratch mask when many rows need their
-        // overlap with it counted: a probe per row id beats a merge with the operand.
+        // overlap with it counted, a probe per row id beating a merge with the operand; but only
+        // an operand large next to W, so that the mask's memory stays within its size.
         const Word* probe = g.operand.mask;
         bool built = false;
         struct Clear {  // the scratch mask is zero between uses, also after a throw
@@ -462,7 +463,7 @@ void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, Workspace& 
                 const std::size_t m = g.operand.count - (g.operand.contains(x) ? 1 : 0);
                 const std::size_t bound = r.degree + m;
                 if (bound > std::min<std::size_t>(r.capacity(), promote_above_)) {
-                    if (probe == nullptr && g.operand.count > 16) {
+                    if (probe == nullptr && g.operand.count > 16 && g.operand.count * 16 >= words_) {
                         ws.mask.reserve(words_);
                         Word* scratch = ws.mask.data();
                         for (const Id y : g.operand.ids) scratch[y / kWordBits] |= Word{1} << (y % kWordBits);

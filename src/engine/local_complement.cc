@@ -39,7 +39,8 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
     std::uint64_t c = reg.first_neighbour_other_than(a, b);
     if (c == kNoVertex) c = b;
     const ReductionWord& word = REDUCTION_WORD[start];
-    if (reg.adj().dense()) workspace().reserve_dense(reg.adj().words(), reg.size());
+    Workspace& ws = workspace();
+    if (reg.adj().dense()) ws.reserve_dense(reg.adj().words(), reg.size());
     Transaction txn(reg);
     if (!reg.has_edge(a, c)) {
         // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.
@@ -48,7 +49,6 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
         return;
     }
 
-    Workspace& ws = workspace();
     const std::size_t words = reg.adj().words();
     const auto [only_a, only_c, both] = classify(reg.adj(), a, c, ws);
     const std::array<Id, 1> just_a{static_cast<Id>(a)}, just_c{static_cast<Id>(c)};

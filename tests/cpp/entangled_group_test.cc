@@ -67,5 +67,40 @@ TEST(EntangledGroup, matches_entanglement_of_the_state) {
     }
 }
 
+// Many components of many sizes in one register, up to one that spans most of it (where the
+// search's visited set switches from a hash table to a bit per vertex): every search returns
+// exactly its own component, whichever member it starts from, in a register of either kind.
+TEST(EntangledGroup, finds_each_of_many_components) {
+    TESSARYN_SEED(seed, 8128);
+    std::mt19937_64 gen(seed);
+    for (const std::uint64_t n : {3000u, 20000u}) {
+        Register reg(n);
+        // Components are runs of consecutive vertices, linked in a random order by random edges.
+        std::vector<std::uint64_t> component(n);
+        std::uint64_t start = 0, label = 0;
+        for (const std::uint64_t size : {1u, 2u, 7u, 64u, 65u, 300u}) {
+            for (int copy = 0; copy < 3; ++copy, ++label) {
+                for (std::uint64_t v = start; v < start + size; ++v) {
+                    component[v] = label;
+                    if (v > start) reg.add_edge(v, start + gen() % (v - start));
+                }
+                start += size;
+            }
+        }
+        for (std::uint64_t v = start; v < n; ++v) {  // the rest: one big component
+            component[v] = label;
+            if (v > start) reg.add_edge(v, start + gen() % (v - start));
+        }
+        for (int probe = 0; probe < 40; ++probe) {
+            const std::uint64_t q = probe < 20 ? gen() % start : start + gen() % (n - start);
+            const auto group = sorted_group(reg, q);
+            std::vector<std::uint64_t> expect;
+            for (std::uint64_t v = 0; v < n; ++v)
+                if (component[v] == component[q]) expect.push_back(v);
+            ASSERT_EQ(group, expect) << "n " << n << " from " << q;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessaryn
