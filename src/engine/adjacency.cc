@@ -286,7 +286,8 @@ void Adjacency::append_members(std::uint64_t v, std::vector<Id>& out) const {
     out.reserve(out.size() + degree(v));
     const Row& r = rows_[v];
     if (r.is_bits()) {
-        bits::for_each(std::span<const Word>(r.words, words_), [&](std::uint64_t i) { out.push_back(static_cast<Id>(i)); });
+        bits::for_each(std::span<const Word>(r.words, words_),
+                       [&](std::uint64_t i) { out.push_back(static_cast<Id>(i)); });
         return;
     }
     out.insert(out.end(), r.id_data(), r.id_data() + r.degree);
@@ -417,9 +418,7 @@ void Adjacency::toggle_edge(std::uint64_t a, std::uint64_t b) {
 
 // --- Bulk rewrites ----------------------------------------------------------------------------
 
-bool Adjacency::wants_mask(std::size_t operand_ids) const noexcept {
-    return operand_ids * kFlipCostInWords > words_;
-}
+bool Adjacency::wants_mask(std::size_t operand_ids) const noexcept { return operand_ids * kFlipCostInWords > words_; }
 
 void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, Workspace& ws) {
     if (dense()) {
@@ -521,7 +520,8 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws
             if (ws.operand_ids.capacity() < g.operand.count) return false;
             Id* out = ws.operand_ids.data();
             std::size_t k = 0;
-            bits::for_each(std::span<const Word>(mask, words_), [&](std::uint64_t y) { out[k++] = static_cast<Id>(y); });
+            bits::for_each(std::span<const Word>(mask, words_),
+                           [&](std::uint64_t y) { out[k++] = static_cast<Id>(y); });
             ids = {out, k};
             return listed = true;
         };
@@ -577,7 +577,8 @@ void Adjacency::apply_dense(std::span<const ToggleGroup> groups, Workspace& ws) 
                     broken_guarantee("operand scratch too small");
                 Id* out = ws.operand_ids.data();
                 std::size_t k = 0;
-                bits::for_each(std::span<const Word>(g.operand.mask, words_), [&](std::uint64_t y) { out[k++] = static_cast<Id>(y); });
+                bits::for_each(std::span<const Word>(g.operand.mask, words_),
+                               [&](std::uint64_t y) { out[k++] = static_cast<Id>(y); });
                 ids = {out, k};
             }
             each_member([&](Id x) { flip_bits(rows_[x], ids, x); });
@@ -767,7 +768,8 @@ void Adjacency::exchange(std::uint64_t u, std::uint64_t v) noexcept {
             while (i < sparse.degree && ids[i] / kWordBits < k) ++i;
             for (std::size_t j = i; j < sparse.degree && ids[j] / kWordBits == k; ++j)
                 only &= ~(Word{1} << (ids[j] % kWordBits));
-            for (; only != 0; only &= only - 1) move_over(k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(only)), d, s);
+            for (; only != 0; only &= only - 1)
+                move_over(k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(only)), d, s);
         }
     }
     if (dense()) {
@@ -784,7 +786,8 @@ void Adjacency::exchange(std::uint64_t u, std::uint64_t v) noexcept {
 
 void Adjacency::note_candidate_slow(std::uint64_t v, Workspace& ws) const noexcept {
     const Row& r = rows_[v];
-    const bool oversized = r.is_bits() ? r.degree < demote_below_ : r.degree <= Row::kInlineIds || r.degree * 4 <= r.tag;
+    const bool oversized =
+        r.is_bits() ? r.degree < demote_below_ : r.degree <= Row::kInlineIds || r.degree * 4 <= r.tag;
     if (!oversized) return;
     if (ws.candidates_of != this) {
         // Left over from another register (a query between operations): not ours to shrink.
@@ -818,7 +821,8 @@ void Adjacency::normalize_listed(Workspace& ws) noexcept {
         }
         if (r.is_bits()) {
             std::size_t k = 0;
-            bits::for_each(std::span<const Word>(r.words, words_), [&](std::uint64_t i) { out[k++] = static_cast<Id>(i); });
+            bits::for_each(std::span<const Word>(r.words, words_),
+                           [&](std::uint64_t i) { out[k++] = static_cast<Id>(i); });
         } else {
             std::memcpy(out, r.id_data(), r.degree * sizeof(Id));
         }

@@ -146,9 +146,7 @@ using enum Step;
 
 void cx(Register& reg, std::uint64_t c, std::uint64_t t) { program<check_t, h_t, cz_ct, h_t>(reg, c, t); }
 
-void cy(Register& reg, std::uint64_t c, std::uint64_t t) {
-    program<check_t, sdag_t, h_t, cz_ct, h_t, s_t>(reg, c, t);
-}
+void cy(Register& reg, std::uint64_t c, std::uint64_t t) { program<check_t, sdag_t, h_t, cz_ct, h_t, s_t>(reg, c, t); }
 
 void xcx(Register& reg, std::uint64_t c, std::uint64_t t) {
     program<check_c, h_c, check_t, h_t, cz_ct, h_t, h_c>(reg, c, t);
@@ -168,8 +166,6 @@ void ycy(Register& reg, std::uint64_t c, std::uint64_t t) {
     program<check_t, sdag_t, check_c, sdag_c, h_c, h_t, cz_ct, h_t, h_c, s_c, s_t>(reg, c, t);
 }
 
-void ycz(Register& reg, std::uint64_t c, std::uint64_t t) {
-    program<check_c, sdag_c, h_c, cz_tc, h_c, s_c>(reg, c, t);
-}
+void ycz(Register& reg, std::uint64_t c, std::uint64_t t) { program<check_c, sdag_c, h_c, cz_tc, h_c, s_c>(reg, c, t); }
 
 }  // namespace tessaryn

@@ -100,8 +100,9 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
     // The second complementation of a two-step effect, about the other vertex, whose
     // neighbourhood the first one changed to A ∪ B plus the first vertex.
     if (effect == GraphEffect::a_then_c || effect == GraphEffect::c_then_a) {
-        const VertexSet members = unite({only_a, only_c, VertexSet::list(effect == GraphEffect::a_then_c ? just_a : just_c)},
-                                        ws.operand[3], ws.masks[6], words);
+        const VertexSet members =
+            unite({only_a, only_c, VertexSet::list(effect == GraphEffect::a_then_c ? just_a : just_c)}, ws.operand[3],
+                  ws.masks[6], words);
         rewrite(reg, complement(members), ws);
     }
     txn.commit();

@@ -11,7 +11,6 @@ namespace {
 
 using namespace clifford;
 
-
 void multiply(Register& reg, std::uint64_t v, Vop factor) noexcept { reg.set_vop(v, product(reg.vop(v), factor)); }
 
 // q's neighbours, copied: the rewrites below change q's own row.

@@ -1,6 +1,3 @@
 #include "engine/workspace.h"
 
-namespace tessaryn {
-
-
-}  // namespace tessaryn
+namespace tessaryn {}  // namespace tessaryn

@@ -110,7 +110,8 @@ TEST(Adjacency, toggles_match_edge_by_edge_for_every_shape_and_representation) {
     for (int round = 0; round < 400; ++round) {
         const int n = 2 + round % 90;
         const bool small = round % 3 != 0;
-        Register reg = testing::random_register(gen, n, (round % 5) / 5.0 + 0.05, small ? &testing::kSmallShapes : nullptr);
+        Register reg =
+            testing::random_register(gen, n, (round % 5) / 5.0 + 0.05, small ? &testing::kSmallShapes : nullptr);
         Matrix expect = matrix_of(reg.adj());
         // Two disjoint sets X and Y and a third set S, each member picked at random.
         std::vector<Id> x, y, s;
