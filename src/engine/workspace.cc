@@ -1,3 +1,0 @@
-#include "engine/workspace.h"
-
-namespace tessaryn {}  // namespace tessaryn
