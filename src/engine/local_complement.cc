@@ -70,6 +70,9 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
             groups[count++] = complement(row_set(reg.adj(), c))[0];
             break;
         case GraphEffect::pivot: {
+            // With fewer than two classes there is no pair to toggle: a star whose centre
+            // moves, for one.
+            if (int{!only_a.empty()} + int{!only_c.empty()} + int{!both.empty()} < 2) break;
             const VertexSet* classes[3] = {&only_a, &only_c, &both};
             for (int i = 0; i < 3; ++i) {
                 const VertexSet& others_1 = *classes[(i + 1) % 3];

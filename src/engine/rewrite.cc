@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace tessaryn {
 namespace {
 
-void set_bit(Word* mask, std::uint64_t v) { mask[v / kWordBits] |= Word{1} << (v % kWordBits); }
 void clear_bit(Word* mask, std::uint64_t v) { mask[v / kWordBits] &= ~(Word{1} << (v % kWordBits)); }
 bool test_bit(const Word* mask, std::uint64_t v) { return (mask[v / kWordBits] >> (v % kWordBits)) & 1u; }
 
@@ -63,27 +63,65 @@ VertexSet row_set(const Adjacency& adj, std::uint64_t v) noexcept {
 
 namespace {
 
-// Classes of two ascending neighbour lists, by one merge.
+// Classes of two ascending neighbour lists, by one merge. Which list advances is as good as
+// random, so the merge writes every candidate and advances by comparisons, never by branches.
 Classes split(std::span<const Id> nu, std::span<const Id> nv, std::uint64_t u, std::uint64_t v, Workspace& ws) {
-    ws.only_first.reserve(nu.size());
-    ws.only_second.reserve(nv.size());
-    ws.both.reserve(std::min(nu.size(), nv.size()));
-    std::size_t i = 0, j = 0;
-    while (i < nu.size() || j < nv.size()) {
-        const std::uint64_t x = i < nu.size() ? nu[i] : kNoVertex;
-        const std::uint64_t y = j < nv.size() ? nv[j] : kNoVertex;
-        if (x < y) {
-            if (x != v) ws.only_first.push_back(static_cast<Id>(x));
-            ++i;
-        } else if (y < x) {
-            if (y != u) ws.only_second.push_back(static_cast<Id>(y));
-            ++j;
-        } else {
-            ws.both.push_back(static_cast<Id>(x));
-            ++i;
-            ++j;
+    ws.only_first.resize(nu.size());
+    ws.only_second.resize(nv.size());
+    ws.both.resize(std::min(nu.size(), nv.size()));
+    Id* __restrict first = ws.only_first.data();
+    Id* __restrict second = ws.only_second.data();
+    Id* __restrict both = ws.both.data();
+    std::size_t i = 0, j = 0, a = 0, b = 0, c = 0;
+    while (i < nu.size() && j < nv.size()) {
+        const Id x = nu[i], y = nv[j];
+        first[a] = x;
+        second[b] = y;
+        both[c] = x;
+        a += static_cast<std::size_t>((x < y) & (x != v));
+        b += static_cast<std::size_t>((y < x) & (y != u));
+        c += static_cast<std::size_t>(x == y);
+        i += x <= y;
+        j += y <= x;
+    }
+    for (; i < nu.size(); ++i) {
+        first[a] = nu[i];
+        a += nu[i] != v;
+    }
+    for (; j < nv.size(); ++j) {
+        second[b] = nv[j];
+        b += nv[j] != u;
+    }
+    ws.only_first.resize(a);
+    ws.only_second.resize(b);
+    ws.both.resize(c);
+    return {VertexSet::list(ws.only_first), VertexSet::list(ws.only_second), VertexSet::list(ws.both)};
+}
+
+// Classes of two bit rows with few members, as lists: one pass over the words, each member
+// sent to its class by table rather than by branch.
+Classes split_words(const Word* nu, const Word* nv, std::size_t words, std::uint64_t u, std::uint64_t v,
+                    std::size_t degree_u, std::size_t degree_v, Workspace& ws) {
+    ws.only_first.resize(degree_u);
+    ws.only_second.resize(degree_v);
+    ws.both.resize(std::min(degree_u, degree_v));
+    Id* out[4] = {nullptr, ws.only_first.data(), ws.only_second.data(), ws.both.data()};
+    std::size_t size[4] = {0, 0, 0, 0};
+    for (std::size_t k = 0; k < words; ++k) {
+        Word x = nu[k], y = nv[k];
+        if ((x | y) == 0) continue;
+        // v sits in u's row and u in v's; neither belongs to a class.
+        x &= ~(k == v / kWordBits ? Word{1} << (v % kWordBits) : Word{0});
+        y &= ~(k == u / kWordBits ? Word{1} << (u % kWordBits) : Word{0});
+        for (Word w = x | y; w != 0; w &= w - 1) {
+            const auto bit = static_cast<unsigned>(std::countr_zero(w));
+            const unsigned cls = static_cast<unsigned>((x >> bit) & 1) | static_cast<unsigned>((y >> bit) & 1) << 1;
+            out[cls][size[cls]++] = static_cast<Id>(k * kWordBits + bit);
         }
     }
+    ws.only_first.resize(size[1]);
+    ws.only_second.resize(size[2]);
+    ws.both.resize(size[3]);
     return {VertexSet::list(ws.only_first), VertexSet::list(ws.only_second), VertexSet::list(ws.both)};
 }
 
@@ -100,11 +138,7 @@ Classes classify(const Adjacency& adj, std::uint64_t u, std::uint64_t v, Workspa
     if (ru.is_bits() && rv.is_bits() && adj.degree(u) + adj.degree(v) <= words) {
         // Few neighbours in long rows (a dense register's sparse corners): lists, not masks,
         // so that what is built from the classes costs their size rather than W words each.
-        ws.first.clear();
-        ws.second.clear();
-        adj.append_members(u, ws.first);
-        adj.append_members(v, ws.second);
-        return split(ws.first, ws.second, u, v, ws);
+        return split_words(ru.words, rv.words, words, u, v, adj.degree(u), adj.degree(v), ws);
     }
     if (ru.is_bits() != rv.is_bits()) {
         // The sorted side is split by probing the bit row; the bit row's own class is its copy
@@ -155,49 +189,22 @@ Classes classify(const Adjacency& adj, std::uint64_t u, std::uint64_t v, Workspa
     return {VertexSet::bits(only_u, count_u), VertexSet::bits(only_v, count_v), VertexSet::bits(both, count_both)};
 }
 
-VertexSet unite(std::initializer_list<VertexSet> parts, std::vector<Id>& list, GrowBuffer<Word>& mask,
-                std::size_t words) {
-    std::size_t total = 0, nonempty = 0;
-    bool any_mask = false;
-    const VertexSet* only = nullptr;
-    for (const VertexSet& p : parts) {
-        if (p.empty()) continue;
-        total += p.count;
-        ++nonempty;
-        only = &p;
-        any_mask = any_mask || p.mask != nullptr;
-    }
-    if (nonempty == 0) return {};
-    if (nonempty == 1) return *only;
-    if (any_mask) {
-        // The first mask is copied rather than ORed into zeros; the rest are ORed in.
-        mask.reserve(words);
-        Word* out = mask.data();
-        bool started = false;
-        for (const VertexSet& p : parts) {
-            if (p.mask == nullptr || p.empty()) continue;
-            if (!started)
-                std::memcpy(out, p.mask, words * sizeof(Word));
-            else
-                for (std::size_t k = 0; k < words; ++k) out[k] |= p.mask[k];
-            started = true;
-        }
-        for (const VertexSet& p : parts)
-            if (p.mask == nullptr)
-                for (const Id x : p.ids) set_bit(out, x);
-        return VertexSet::bits(out, total);
-    }
+VertexSet merge_lists(std::span<const VertexSet> parts, std::size_t total, std::vector<Id>& list) {
     list.resize(total);
     std::size_t size = 0;
     for (const VertexSet& p : parts) {
         // Merge the next list in from the back, in place: the merged prefix only moves right.
+        // The parts are disjoint, and which side gives the next id is as good as random, so
+        // the merge advances by comparison rather than by branch.
         std::size_t i = size, j = p.ids.size(), k = size + p.ids.size();
-        while (j > 0) {
-            if (i > 0 && list[i - 1] > p.ids[j - 1])
-                list[--k] = list[--i];
-            else
-                list[--k] = p.ids[--j];
+        while (i > 0 && j > 0) {
+            const Id x = list[i - 1], y = p.ids[j - 1];
+            const bool from_list = x > y;
+            list[--k] = from_list ? x : y;
+            i -= from_list;
+            j -= !from_list;
         }
+        while (j > 0) list[--k] = p.ids[--j];
         size += p.ids.size();
     }
     return VertexSet::list(list);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <span>
 #include <vector>
 
@@ -56,9 +55,42 @@ struct Classes {
 /// both and masks[0..2].
 Classes classify(const Adjacency& adj, std::uint64_t u, std::uint64_t v, Workspace& ws);
 
+/// The union of pairwise disjoint lists, `total` ids in all, merged into `list`.
+VertexSet merge_lists(std::span<const VertexSet> parts, std::size_t total, std::vector<Id>& list);
+
 /// The union of pairwise disjoint sets, as a list into `list` when every part is a list and as
-/// a mask into `mask` otherwise; a single non-empty part is returned as it is.
-VertexSet unite(std::initializer_list<VertexSet> parts, std::vector<Id>& list, GrowBuffer<Word>& mask,
-                std::size_t words);
+/// a mask into `mask` otherwise; a single non-empty part is returned as it is. Inline, so that
+/// the loops over the parts unroll at each call site.
+template <std::size_t N>
+VertexSet unite(const VertexSet (&parts)[N], std::vector<Id>& list, GrowBuffer<Word>& mask, std::size_t words) {
+    // Which parts are empty changes from call to call, so the survey does not branch on it.
+    std::size_t total = 0, nonempty = 0, masks = 0;
+    const VertexSet* only = parts;
+    for (const VertexSet& p : parts) {
+        total += p.count;
+        nonempty += !p.empty();
+        only = p.empty() ? only : &p;
+        masks += p.mask != nullptr;
+    }
+    if (nonempty == 0) return {};
+    if (nonempty == 1) return *only;
+    if (masks == 0) return merge_lists(parts, total, list);
+    // Empty masks hold zeros: ORing them in costs less than deciding to leave them out.
+    mask.reserve(words);
+    Word* out = mask.data();
+    const Word* in[N];
+    std::size_t m = 0;
+    for (const VertexSet& p : parts)
+        if (p.mask != nullptr) in[m++] = p.mask;
+    for (std::size_t k = 0; k < words; ++k) {
+        Word w = in[0][k];
+        for (std::size_t i = 1; i < m; ++i) w |= in[i][k];
+        out[k] = w;
+    }
+    for (const VertexSet& p : parts)
+        if (p.mask == nullptr)
+            for (const Id x : p.ids) out[x / kWordBits] |= Word{1} << (x % kWordBits);
+    return VertexSet::bits(out, total);
+}
 
 }  // namespace tessaryn
