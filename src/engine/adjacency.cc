@@ -628,16 +628,28 @@ void Adjacency::xor_bits(Row& r, const Word* __restrict mask, Id self) noexcept 
 
 void Adjacency::flip_bits(Row& r, std::span<const Id> operand, Id self) noexcept {
     Word* w = r.words;
-    // Bit by bit and without branches: which word the next id falls in is as good as random,
-    // and a flip that waits on the store before it costs less than a mispredicted branch.
+    // The operand is ascending, so its ids arrive grouped by word: gather each word's bits and
+    // write the word once. Flipping bit by bit would chain every flip on the store before it.
+    const std::size_t self_word = self / kWordBits;
+    const Word self_bit = Word{1} << (self % kWordBits);
     std::uint64_t flipped = 0, were_set = 0;
+    std::size_t k = operand.empty() ? 0 : operand[0] / kWordBits;
+    Word bits = 0;
+    const auto flush = [&] {
+        if (k == self_word) bits &= ~self_bit;
+        flipped += static_cast<std::uint64_t>(std::popcount(bits));
+        were_set += static_cast<std::uint64_t>(std::popcount(w[k] & bits));
+        w[k] ^= bits;
+    };
     for (const Id y : operand) {
-        const Word bit = static_cast<Word>(y != self) << (y % kWordBits);
-        Word& word = w[y / kWordBits];
-        were_set += (word & bit) != 0;
-        flipped += y != self;
-        word ^= bit;
+        if (y / kWordBits != k) {
+            flush();
+            k = y / kWordBits;
+            bits = 0;
+        }
+        bits |= Word{1} << (y % kWordBits);
     }
+    if (!operand.empty()) flush();
     if (r.tag == Row::kStaleTag) return;
     r.degree = static_cast<Id>(r.degree + flipped - 2 * were_set);
 }
