@@ -133,6 +133,10 @@ struct Peek {
     }
 };
 
+constexpr const char* kUnusable =
+    "this simulator was left inconsistent by a call that failed midway and could not be undone; "
+    "it can no longer be used";
+
 // The frame every method shares: bind, check the receiver, borrow, convert, run, release, convert back.
 template <const FunctionDescription& D, class Op>
 PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -142,6 +146,12 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         if (argv == nullptr) return nullptr;
         SimulatorObject* sim = receiver(self);
         if (sim == nullptr) return nullptr;
+        if (sim->reg.unusable()) {
+            // A call failed midway and its changes could not all be undone: what the register
+            // holds is no longer a state the calls made, so nothing may read or extend it.
+            PyErr_SetString(PyExc_RuntimeError, kUnusable);
+            return nullptr;
+        }
         typename Op::Result result;
         {
             Borrow<Op::kAccess> borrow(sim->borrow_flag);

@@ -156,6 +156,24 @@ TEST(Transaction, commit_keeps_what_the_operations_did) {
     }
 }
 
+TEST(Transaction, an_undo_that_fails_marks_the_register_unusable) {
+    Register reg(4);
+    {
+        Transaction txn(reg, true);
+        Journal& journal = *reg.adj().journal();
+        journal.reserve_step();
+        journal.record_step([](Register&, const std::uint64_t*) { throw std::bad_alloc(); }, 0, 0, 0);
+        cz(reg, 0, 1);
+    }
+    EXPECT_TRUE(reg.unusable());
+    Register kept(4);
+    {
+        Transaction txn(kept, true);
+        cz(kept, 0, 1);
+    }
+    EXPECT_FALSE(kept.unusable());
+}
+
 TEST(AllocationFailure, every_operation_is_all_or_nothing) {
     TESSARYN_SEED(seed, 4096);
     std::mt19937_64 gen(seed);
