@@ -16,8 +16,8 @@ namespace {
 // Heap blocks of ids hold at least this many: below it the row lives inline.
 constexpr std::size_t kMinBlock = 2 * Row::kInlineIds;
 
-// A flip of one bit in a bit row costs about as much as XOR-ing this many words of it: flips
-// land on scattered words, the XOR streams.
+// Flipping the bits of one packed word of an operand in a bit row costs about as much as XOR-ing
+// this many words of it: flips land on scattered words, the XOR streams.
 constexpr std::size_t kFlipCostInWords = 4;
 
 Id* new_ids(std::size_t capacity) { return static_cast<Id*>(::operator new(capacity * sizeof(Id))); }
@@ -418,25 +418,23 @@ void Adjacency::toggle_edge(std::uint64_t a, std::uint64_t b) {
 
 // --- Bulk rewrites ----------------------------------------------------------------------------
 
-bool Adjacency::wants_mask(std::size_t operand_ids) const noexcept { return operand_ids * kFlipCostInWords > words_; }
+bool Adjacency::wants_mask(std::size_t flips) const noexcept { return flips * kFlipCostInWords > words_; }
 
 void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, Workspace& ws) {
     if (dense()) {
         // Bit rows only, which never need room: just the scratch the operands may want.
-        std::size_t listed = 0;
+        std::size_t packed = 0;
         bool mask = false;
         for (const ToggleGroup& g : groups) {
             if (g.members.empty() || g.operand.empty()) continue;
-            if (wants_mask(g.operand.count))
-                mask = mask || g.operand.mask == nullptr;
-            else if (g.operand.mask != nullptr)
-                listed = std::max(listed, g.operand.count);
+            packed = std::max(packed, packed_words(g.operand.count));
+            mask = mask || (g.operand.mask == nullptr && wants_mask(g.operand.count));
         }
-        ws.operand_ids.reserve(listed);
+        ws.operand_words.reserve(packed);
         if (mask) ws.mask.reserve(words_);
         return;
     }
-    std::size_t merge = 0, listed = 0, members = 0;
+    std::size_t merge = 0, listed = 0, members = 0, packed = 0;
     bool mask = false;
     for (const ToggleGroup& g : groups) {
         if (g.members.empty() || g.operand.empty()) continue;
@@ -489,15 +487,16 @@ void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, Workspace& 
             merge = std::max<std::size_t>(merge, rows_[x].capacity() + g.operand.count);
         });
         if (bit_rows) {
-            if (wants_mask(g.operand.count))
-                mask = mask || g.operand.mask == nullptr;
-            else
-                wants_list = wants_list || g.operand.mask != nullptr;
+            // Packed once for them all; a mask too when there may be more words to flip than
+            // a pass over a row costs (never more than the operand has ids).
+            packed = std::max(packed, packed_words(g.operand.count));
+            mask = mask || (g.operand.mask == nullptr && wants_mask(g.operand.count));
         }
         if (wants_list) listed = std::max(listed, g.operand.count);
     }
     ws.merge.reserve(merge);
     ws.operand_ids.reserve(listed);
+    ws.operand_words.reserve(packed);
     if (mask) ws.mask.reserve(words_);
     ws.candidates.reserve(ws.candidates.size() + members);
 }
@@ -510,11 +509,20 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws
     for (const ToggleGroup& g : groups) {
         if (g.members.empty() || g.operand.empty()) continue;
         // The operand in whichever forms the member rows want, each made at most once: as a list
-        // for sorted rows and for bit rows that flip one bit per member, as a mask for bit rows
-        // that XOR whole words.
+        // for sorted rows, as words to flip for bit rows that flip a few words each, as a mask
+        // for bit rows that XOR whole rows.
         const Word* mask = g.operand.mask;
         std::span<const Id> ids = g.operand.ids;
         bool built = false, listed = mask == nullptr;
+        const Word* pairs = nullptr;
+        std::size_t pair_count = 0;
+        const auto pack_once = [&]() -> bool {
+            if (pairs != nullptr) return true;
+            if (ws.operand_words.capacity() < packed_words(g.operand.count)) return false;
+            pair_count = pack(g.operand, ws.operand_words.data());
+            pairs = ws.operand_words.data();
+            return true;
+        };
         const auto list = [&]() -> bool {
             if (listed) return true;
             if (ws.operand_ids.capacity() < g.operand.count) return false;
@@ -533,12 +541,13 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws
             mask = scratch;
             return built = true;
         };
-        const bool flips = !wants_mask(g.operand.count);
         g.members.for_each(words_, [&](std::uint64_t x) {
             Row& r = rows_[x];
             if (r.is_bits()) {
-                if ((flips || !masked()) && list())
-                    flip_bits(r, ids, static_cast<Id>(x));
+                if (!wants_mask(fewest_words(g.operand.count)) && !pack_once()) [[unlikely]]
+                    broken_guarantee("operand scratch too small");
+                if (pairs != nullptr && !wants_mask(pair_count))
+                    flip_bits(r, pairs, pair_count, static_cast<Id>(x));
                 else if (masked())
                     xor_bits(r, mask, static_cast<Id>(x));
                 else [[unlikely]]
@@ -570,19 +579,15 @@ void Adjacency::apply_dense(std::span<const ToggleGroup> groups, Workspace& ws) 
                 for (Word w = g.members.mask[k]; w != 0; w &= w - 1)
                     f(static_cast<Id>(k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(w))));
         };
-        if (!wants_mask(g.operand.count)) {
-            std::span<const Id> ids = g.operand.ids;
-            if (g.operand.mask != nullptr) {
-                if (ws.operand_ids.capacity() < g.operand.count) [[unlikely]]
-                    broken_guarantee("operand scratch too small");
-                Id* out = ws.operand_ids.data();
-                std::size_t k = 0;
-                bits::for_each(std::span<const Word>(g.operand.mask, words_),
-                               [&](std::uint64_t y) { out[k++] = static_cast<Id>(y); });
-                ids = {out, k};
+        if (!wants_mask(fewest_words(g.operand.count))) {
+            if (ws.operand_words.capacity() < packed_words(g.operand.count)) [[unlikely]]
+                broken_guarantee("operand scratch too small");
+            const Word* pairs = ws.operand_words.data();
+            const std::size_t count = pack(g.operand, ws.operand_words.data());
+            if (!wants_mask(count)) {
+                each_member([&](Id x) { flip_bits(rows_[x], pairs, count, x); });
+                continue;
             }
-            each_member([&](Id x) { flip_bits(rows_[x], ids, x); });
-            continue;
         }
         const Word* mask = g.operand.mask;
         if (mask == nullptr) {
@@ -626,30 +631,47 @@ void Adjacency::xor_bits(Row& r, const Word* __restrict mask, Id self) noexcept 
     r.tag = Row::kStaleTag;
 }
 
-void Adjacency::flip_bits(Row& r, std::span<const Id> operand, Id self) noexcept {
-    Word* w = r.words;
-    // The operand is ascending, so its ids arrive grouped by word: gather each word's bits and
-    // write the word once. Flipping bit by bit would chain every flip on the store before it.
-    const std::size_t self_word = self / kWordBits;
-    const Word self_bit = Word{1} << (self % kWordBits);
-    std::uint64_t flipped = 0, were_set = 0;
-    std::size_t k = operand.empty() ? 0 : operand[0] / kWordBits;
-    Word bits = 0;
-    const auto flush = [&] {
-        if (k == self_word) bits &= ~self_bit;
-        flipped += static_cast<std::uint64_t>(std::popcount(bits));
-        were_set += static_cast<std::uint64_t>(std::popcount(w[k] & bits));
-        w[k] ^= bits;
-    };
-    for (const Id y : operand) {
+std::size_t Adjacency::pack(const VertexSet& operand, Word* out) const noexcept {
+    std::size_t m = 0;
+    if (operand.mask != nullptr) {
+        for (std::size_t k = 0; k < words_; ++k) {
+            out[2 * m] = k;
+            out[2 * m + 1] = operand.mask[k];
+            m += operand.mask[k] != 0;
+        }
+        return m;
+    }
+    // Ascending ids arrive grouped by word: gather each word's bits once.
+    std::span<const Id> ids = operand.ids;
+    if (ids.empty()) return 0;
+    Word k = ids[0] / kWordBits, bits = 0;
+    for (const Id y : ids) {
         if (y / kWordBits != k) {
-            flush();
+            out[2 * m] = k;
+            out[2 * m + 1] = bits;
+            ++m;
             k = y / kWordBits;
             bits = 0;
         }
         bits |= Word{1} << (y % kWordBits);
     }
-    if (!operand.empty()) flush();
+    out[2 * m] = k;
+    out[2 * m + 1] = bits;
+    return m + 1;
+}
+
+void Adjacency::flip_bits(Row& r, const Word* pairs, std::size_t count, Id self) noexcept {
+    Word* w = r.words;
+    const std::size_t self_word = self / kWordBits;
+    const Word keep = ~(Word{1} << (self % kWordBits));
+    std::uint64_t flipped = 0, were_set = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t k = pairs[2 * i];
+        const Word bits = pairs[2 * i + 1] & (k == self_word ? keep : ~Word{0});
+        flipped += static_cast<std::uint64_t>(std::popcount(bits));
+        were_set += static_cast<std::uint64_t>(std::popcount(w[k] & bits));
+        w[k] ^= bits;
+    }
     if (r.tag == Row::kStaleTag) return;
     r.degree = static_cast<Id>(r.degree + flipped - 2 * were_set);
 }

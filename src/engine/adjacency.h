@@ -232,7 +232,14 @@ private:
     Row promoted(const Row& r) const;
     void apply_dense(std::span<const ToggleGroup> groups, Workspace& ws) noexcept;
     void xor_bits(Row& r, const Word* mask, Id self) noexcept;
-    void flip_bits(Row& r, std::span<const Id> operand, Id self) noexcept;
+    // The operand's non-zero words as (index, bits) pairs into `out`, which holds
+    // packed_words(count) words; returns the number of pairs.
+    std::size_t pack(const VertexSet& operand, Word* out) const noexcept;
+    // Room for packing an operand of `count` ids: a pair per word it can touch, and one more
+    // that the packing of a mask writes past the last pair without keeping it.
+    std::size_t packed_words(std::size_t count) const noexcept { return 2 * (std::min(count, words_) + 1); }
+    // Flips in r the bits of `count` packed pairs, but never r's own bit `self`.
+    void flip_bits(Row& r, const Word* pairs, std::size_t count, Id self) noexcept;
     void toggle_sorted(Row& r, std::span<const Id> operand, Id self, Workspace& ws) noexcept;
     // Replaces `from` by `to` in x's row, which holds the one and not the other.
     void move_over(std::uint64_t x, Id from, Id to) noexcept {
@@ -252,7 +259,11 @@ private:
         note_candidate_slow(v, ws);
     }
     void note_candidate_slow(std::uint64_t v, Workspace& ws) const noexcept;
-    bool wants_mask(std::size_t operand_ids) const noexcept;
+    // Whether XOR-ing a whole row beats flipping `flips` packed words of it.
+    bool wants_mask(std::size_t flips) const noexcept;
+    // The fewest words `count` ids can fall in: when even that many flips lose to a pass over
+    // the row, packing the operand would be wasted.
+    static std::size_t fewest_words(std::size_t count) noexcept { return (count + kWordBits - 1) / kWordBits; }
 
     std::uint64_t n_ = 0;
     std::size_t words_ = 0;

@@ -45,6 +45,7 @@ struct Workspace {
     std::vector<Id> operand[6];                     // member and operand lists of one rewrite
     GrowBuffer<Id> merge;                           // output of one row merge
     GrowBuffer<Id> operand_ids;                     // a mask operand listed for sorted rows
+    GrowBuffer<Word> operand_words;                 // an operand as (word, bits) pairs for bit rows
     GrowBuffer<Word> mask;                          // a listed operand as bits; zero between uses
     GrowBuffer<Word> masks[8];                      // sets built as bits by one operation
     std::vector<Id> candidates;                     // rows a rewrite left oversized,
@@ -60,6 +61,7 @@ struct Workspace {
         mask.reserve(words);
         const auto ids = static_cast<std::size_t>(n);
         operand_ids.reserve(ids);
+        operand_words.reserve(2 * (words + 1));
         for (std::vector<Id>* list : {&members, &first, &second, &only_first, &only_second, &both}) list->reserve(ids);
         for (std::vector<Id>& list : operand) list.reserve(ids);
         dense_words_ = words;
