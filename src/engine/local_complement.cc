@@ -53,60 +53,69 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
     const auto [only_a, only_c, both] = classify(reg.adj(), a, c, ws);
     const std::array<Id, 1> just_a{static_cast<Id>(a)}, just_c{static_cast<Id>(c)};
 
+    const GraphEffect effect = REDUCTION_GRAPH_EFFECT[start];
+    const auto reduce = [&](std::span<const ToggleGroup> first) {
+        prepare_rewrite(reg, first, ws);
+        if (effect == GraphEffect::pivot) {
+            if (Journal* j = reg.adj().journal()) j->reserve_exchange();
+        }
+
+        const ReductionFactors& f = REDUCTION_FACTORS[start];
+        for (const VertexSet* s : {&only_a, &only_c, &both}) reg.reserve_multiply(*s);
+        reg.reserve_vop_changes(2);
+        reg.multiply_vops(only_a, f.side[1]);
+        reg.multiply_vops(only_c, f.side[2]);
+        reg.multiply_vops(both, f.side[3]);
+        reg.set_vop(a, product(reg.vop(a), f.vertex));
+        reg.set_vop(c, product(reg.vop(c), f.partner));
+        apply_rewrite(reg, first, ws);
+        if (effect == GraphEffect::pivot) exchange(reg, a, c);
+
+        // The second complementation of a two-step effect, about the other vertex, whose
+        // neighbourhood the first one changed to A ∪ B plus the first vertex.
+        if (effect == GraphEffect::a_then_c || effect == GraphEffect::c_then_a) {
+            const VertexSet members =
+                unite({only_a, only_c, VertexSet::list(effect == GraphEffect::a_then_c ? just_a : just_c)},
+                      ws.operand[3], ws.masks[6], words);
+            rewrite(reg, complement(members), ws);
+        }
+    };
+
     // The graph effect: a complementation about a or c reads that vertex's row, which it never
     // changes; a pivot toggles every edge between two of the classes and exchanges a and c.
-    std::array<ToggleGroup, 3> groups;
-    std::size_t count = 0;
-    const GraphEffect effect = REDUCTION_GRAPH_EFFECT[start];
+    // Each case hands over exactly the groups it builds: an array with slots to spare would be
+    // cleared on every call, which costs more than a small reduction.
     switch (effect) {
         case GraphEffect::none:
+            reduce({});
             break;
         case GraphEffect::a:
         case GraphEffect::a_then_c:
-            groups[count++] = complement(row_set(reg.adj(), a))[0];
+            reduce(complement(row_set(reg.adj(), a)));
             break;
         case GraphEffect::c:
         case GraphEffect::c_then_a:
-            groups[count++] = complement(row_set(reg.adj(), c))[0];
+            reduce(complement(row_set(reg.adj(), c)));
             break;
         case GraphEffect::pivot: {
             // With fewer than two classes there is no pair to toggle: a star whose centre
             // moves, for one.
-            if (int{!only_a.empty()} + int{!only_c.empty()} + int{!both.empty()} < 2) break;
-            const VertexSet* classes[3] = {&only_a, &only_c, &both};
-            for (int i = 0; i < 3; ++i) {
-                const VertexSet& others_1 = *classes[(i + 1) % 3];
-                const VertexSet& others_2 = *classes[(i + 2) % 3];
-                const VertexSet operand = unite({others_1, others_2}, ws.operand[i], ws.masks[3 + i], words);
-                if (!classes[i]->empty() && !operand.empty()) groups[count++] = {*classes[i], operand};
+            if (int{!only_a.empty()} + int{!only_c.empty()} + int{!both.empty()} < 2) {
+                reduce({});
+                break;
             }
+            // Each class toggles its edges to the other two; an empty class has none.
+            const auto toggled = [&](const VertexSet& cls, const VertexSet& others_1, const VertexSet& others_2,
+                                     std::size_t i) {
+                return cls.empty()
+                           ? ToggleGroup{}
+                           : ToggleGroup{cls, unite({others_1, others_2}, ws.operand[i], ws.masks[3 + i], words)};
+            };
+            const std::array<ToggleGroup, 3> groups{toggled(only_a, only_c, both, 0), toggled(only_c, both, only_a, 1),
+                                                    toggled(both, only_a, only_c, 2)};
+            reduce(groups);
             break;
         }
-    }
-    const std::span<const ToggleGroup> first(groups.data(), count);
-    prepare_rewrite(reg, first, ws);
-    if (effect == GraphEffect::pivot) {
-        if (Journal* j = reg.adj().journal()) j->reserve_exchange();
-    }
-
-    const ReductionFactors& f = REDUCTION_FACTORS[start];
-    for (const VertexSet* s : {&only_a, &only_c, &both}) reg.reserve_multiply(*s);
-    reg.reserve_vop_changes(2);
-    reg.multiply_vops(only_a, f.side[1]);
-    reg.multiply_vops(only_c, f.side[2]);
-    reg.multiply_vops(both, f.side[3]);
-    reg.set_vop(a, product(reg.vop(a), f.vertex));
-    reg.set_vop(c, product(reg.vop(c), f.partner));
-    apply_rewrite(reg, first, ws);
-    if (effect == GraphEffect::pivot) exchange(reg, a, c);
-
-    // The second complementation of a two-step effect, about the other vertex, whose
-    // neighbourhood the first one changed to A ∪ B plus the first vertex.
-    if (effect == GraphEffect::a_then_c || effect == GraphEffect::c_then_a) {
-        const VertexSet members =
-            unite({only_a, only_c, VertexSet::list(effect == GraphEffect::a_then_c ? just_a : just_c)}, ws.operand[3],
-                  ws.masks[6], words);
-        rewrite(reg, complement(members), ws);
     }
     txn.commit();
 }

@@ -73,11 +73,10 @@ private:
     std::uint64_t dense_vertices_ = 0;
 };
 
-/// The calling thread's workspace.
-inline Workspace& workspace() {
-    thread_local Workspace ws;
-    return ws;
-}
+/// The calling thread's workspace. Out of line on purpose: inlined, the compiler recomputes the
+/// thread-local address at every use of the reference instead of keeping it, and in a shared
+/// library each recomputation is a call into the dynamic linker.
+Workspace& workspace();
 
 inline void Adjacency::normalize(Workspace& ws) noexcept {
     if (!ws.candidates.empty()) normalize_listed(ws);
