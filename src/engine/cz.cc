@@ -68,10 +68,10 @@ bool needs_reduction(const Register& reg, std::uint64_t v, std::uint64_t w) {
 
 // Brings a and b into the form the table covers. Each test reads the register as it stands at
 // its own step: a reduction of one vertex can give the other new neighbours or a new VOP.
-void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b) {
-    if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
-    if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a);
-    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b);
+void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws) {
+    if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, ws);
+    if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a, ws);
+    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, ws);
 }
 
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
@@ -86,12 +86,12 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
     if (reg.adj().dense() && reg.adj().journal() == nullptr) {
         // All the memory the reductions may need, up front: then nothing can fail midway.
         ws.reserve_dense(reg.adj().words(), reg.size());
-        reduce_for_table(reg, a, b);
+        reduce_for_table(reg, a, b, ws);
         apply_table_alone(reg, a, b);
         return;
     }
     Transaction txn(reg);
-    reduce_for_table(reg, a, b);
+    reduce_for_table(reg, a, b, ws);
     apply_table(reg, a, b, ws);
     txn.commit();
 }

@@ -31,7 +31,9 @@ void local_complement(Register& reg, std::uint64_t v) {
     finish(reg, ws);
 }
 
-void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
+void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) { remove_vop(reg, a, b, workspace()); }
+
+void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws) {
     const Vop start = reg.vop(a);
     // The identity's word is four complementations about a, whose factors and edge toggles all
     // cancel: the register comes out exactly as it went in.
@@ -39,7 +41,6 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) {
     std::uint64_t c = reg.first_neighbour_other_than(a, b);
     if (c == kNoVertex) c = b;
     const ReductionWord& word = REDUCTION_WORD[start];
-    Workspace& ws = workspace();
     if (reg.adj().dense()) ws.reserve_dense(reg.adj().words(), reg.size());
     Transaction txn(reg);
     if (!reg.has_edge(a, c)) {

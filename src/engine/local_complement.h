@@ -7,6 +7,8 @@
 
 namespace tessaryn {
 
+struct Workspace;
+
 /// Complements the edges among v's neighbours and updates VOPs so the state is unchanged: every
 /// neighbour's VOP takes S on the right, v's takes sqrt(iX). v's own edges stay. Cost: one merge
 /// of each neighbour's row with N(v), O(Σ deg + deg(v)²), less where neighbours are bit rows.
@@ -22,5 +24,8 @@ void local_complement(Register& reg, std::uint64_t v);
 /// change rather than the squared degrees of the intermediate graphs. Throws std::bad_alloc
 /// with nothing changed.
 void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b);
+
+/// The same with the calling thread's workspace passed in, for callers that hold it already.
+void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws);
 
 }  // namespace tessaryn

@@ -14,7 +14,9 @@ bool test_bit(const Word* mask, std::uint64_t v) { return (mask[v / kWordBits] >
 }  // namespace
 
 void prepare_rewrite(Register& reg, std::span<const ToggleGroup> groups, Workspace& ws) {
-    reg.adj().reserve_toggles(groups, ws);
+    // Bit rows never need room, and a dense register's scratch is usually set aside already.
+    const Adjacency& adj = reg.adj();
+    if (!adj.dense() || !ws.holds_dense(adj.words(), adj.size())) reg.adj().reserve_toggles(groups, ws);
     if (Journal* j = reg.adj().journal()) j->reserve_toggles(groups, reg.adj().words());
 }
 

@@ -55,7 +55,7 @@ struct Workspace {
     /// All the scratch an operation on a dense register of n vertices and W words a row can
     /// use, so that once this has succeeded nothing in the operation allocates.
     void reserve_dense(std::size_t words, std::uint64_t n) {
-        if (words <= dense_words_ && n <= dense_vertices_) [[likely]]
+        if (holds_dense(words, n)) [[likely]]
             return;
         for (GrowBuffer<Word>& m : masks) m.reserve(words);
         mask.reserve(words);
@@ -66,6 +66,11 @@ struct Workspace {
         for (std::vector<Id>& list : operand) list.reserve(ids);
         dense_words_ = words;
         dense_vertices_ = n;
+    }
+
+    /// Whether reserve_dense(words, n) has succeeded before.
+    bool holds_dense(std::size_t words, std::uint64_t n) const noexcept {
+        return words <= dense_words_ && n <= dense_vertices_;
     }
 
 private:
