@@ -251,10 +251,9 @@ bool Adjacency::contains(std::uint64_t v, std::uint64_t i) const noexcept {
     return sorted::contains(r.id_span(), i);
 }
 
-bool Adjacency::has_edge(std::uint64_t a, std::uint64_t b) const noexcept {
+bool Adjacency::has_edge_sorted(std::uint64_t a, std::uint64_t b) const noexcept {
     const Row& ra = rows_[a];
     const Row& rb = rows_[b];
-    if (ra.is_bits()) return bits::test(std::span<const Word>(ra.words, words_), b);
     if (rb.is_bits()) return bits::test(std::span<const Word>(rb.words, words_), a);
     return ra.degree <= rb.degree ? sorted::contains(ra.id_span(), b) : sorted::contains(rb.id_span(), a);
 }

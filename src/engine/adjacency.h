@@ -164,7 +164,11 @@ public:
     /// Whether i is in v's row. Bit row O(1); sorted row O(log deg).
     bool contains(std::uint64_t v, std::uint64_t i) const noexcept;
     /// Whether a and b are adjacent, read from whichever row answers fastest.
-    bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept;
+    bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept {
+        const Row& ra = rows_[a];
+        if (ra.is_bits()) return (ra.words[b / kWordBits] >> (b % kWordBits)) & 1u;
+        return has_edge_sorted(a, b);
+    }
     /// Smallest neighbour of v, or kNoVertex. Sorted row O(1); bit row O(W).
     std::uint64_t first(std::uint64_t v) const noexcept;
     /// Smallest neighbour of v other than w, or kNoVertex.
@@ -230,6 +234,8 @@ private:
     // Replaces v's storage by `fresh` (same content), recording or releasing the old storage.
     void replace_storage(std::uint64_t v, const Row& fresh);
     Row promoted(const Row& r) const;
+    // has_edge when a's row is sorted.
+    bool has_edge_sorted(std::uint64_t a, std::uint64_t b) const noexcept;
     void apply_dense(std::span<const ToggleGroup> groups, Workspace& ws) noexcept;
     void xor_bits(Row& r, const Word* mask, Id self) noexcept;
     // The operand's non-zero words as (index, bits) pairs into `out`, which holds
