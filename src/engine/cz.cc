@@ -44,17 +44,21 @@ void apply_table(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws)
 }
 
 // The same outside a transaction, the path of most gates: the thread's scratch (a lookup in
-// thread-local storage, costly from a shared library) is fetched only for a removed edge, the
-// one change that can leave a row to shrink.
+// thread-local storage, costly from a shared library) is fetched only for a removed edge in a
+// register by degree, the one change that can leave a row to shrink.
 void apply_table_alone(Register& reg, std::uint64_t a, std::uint64_t b) {
     const bool edge = reg.has_edge(a, b);
     const CzEntry e = cz_entry(edge, reg.vop(a), reg.vop(b));
     if (e.edge && !edge) {
         reg.adj().add_absent_edge(a, b);
     } else if (!e.edge && edge) {
-        Workspace& ws = workspace();
-        reg.adj().remove_present_edge(a, b, &ws);
-        reg.adj().normalize(ws);
+        if (reg.adj().dense()) {
+            reg.adj().remove_present_edge(a, b, nullptr);  // rows of the matrix never shrink
+        } else {
+            Workspace& ws = workspace();
+            reg.adj().remove_present_edge(a, b, &ws);
+            reg.adj().normalize(ws);
+        }
     }
     reg.set_vop(a, e.a);
     reg.set_vop(b, e.b);
