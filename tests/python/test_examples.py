@@ -6,9 +6,10 @@ physics checks are then run against simulators with one deliberate fault, which 
 """
 
 import gc
-import importlib.util
+import importlib.machinery
 import subprocess
 import sys
+import types
 from pathlib import Path
 
 import pytest
@@ -36,9 +37,10 @@ def load_example():
     """
 
     def load(stem):
-        spec = importlib.util.spec_from_file_location(f"example_{stem}", EXAMPLE_DIR / f"{stem}.py")
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        loader = importlib.machinery.SourceFileLoader(f"example_{stem}", str(EXAMPLE_DIR / f"{stem}.py"))
+        module = types.ModuleType(loader.name)
+        module.__file__ = loader.path
+        loader.exec_module(module)
         return module
 
     yield load

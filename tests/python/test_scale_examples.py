@@ -3,10 +3,11 @@ every input state on tessaryn and on stim (a second, seeded oracle of the byprod
 wrong frame rule or a wrong expected state is caught; the demo's big act runs, and steps aside
 when the register does not fit in memory."""
 
-import importlib.util
+import importlib.machinery
 import itertools
 import pathlib
 import sys
+import types
 
 import pytest
 
@@ -19,10 +20,11 @@ INPUTS = ["zero", "one", "plus", "minus", "plus-i", "minus-i"]
 
 
 def load_example(name):
-    spec = importlib.util.spec_from_file_location(f"example_{name}", EXAMPLES / f"{name}.py")
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # dataclasses look their module up while the class is made
-    spec.loader.exec_module(module)
+    loader = importlib.machinery.SourceFileLoader(f"example_{name}", str(EXAMPLES / f"{name}.py"))
+    module = types.ModuleType(loader.name)
+    module.__file__ = loader.path
+    sys.modules[loader.name] = module  # dataclasses look their module up while the class is made
+    loader.exec_module(module)
     return module
 
 
