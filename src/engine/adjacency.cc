@@ -115,19 +115,6 @@ std::size_t symmetric_difference(std::span<const Id> row, std::span<const Id> op
     return k;
 }
 
-std::size_t merge_union(std::span<const Id> a, std::span<const Id> b, Id* out) noexcept {
-    std::size_t i = 0, j = 0, k = 0;
-    while (i < a.size() && j < b.size()) {
-        const Id x = a[i], y = b[j];
-        out[k++] = x < y ? x : y;
-        i += x <= y;
-        j += y <= x;
-    }
-    while (i < a.size()) out[k++] = a[i++];
-    while (j < b.size()) out[k++] = b[j++];
-    return k;
-}
-
 }  // namespace sorted
 
 // --- Construction -----------------------------------------------------------------------------
@@ -279,17 +266,6 @@ std::uint64_t Adjacency::first_other_than(std::uint64_t v, std::uint64_t w) cons
         if (x != 0) return k * kWordBits + static_cast<std::uint64_t>(std::countr_zero(x));
     }
     return kNoVertex;
-}
-
-void Adjacency::append_members(std::uint64_t v, std::vector<Id>& out) const {
-    out.reserve(out.size() + degree(v));
-    const Row& r = rows_[v];
-    if (r.is_bits()) {
-        bits::for_each(std::span<const Word>(r.words, words_),
-                       [&](std::uint64_t i) { out.push_back(static_cast<Id>(i)); });
-        return;
-    }
-    out.insert(out.end(), r.id_data(), r.id_data() + r.degree);
 }
 
 bool operator==(const Adjacency& a, const Adjacency& b) noexcept {

@@ -66,6 +66,40 @@ struct Row {
 };
 static_assert(sizeof(Row) == 24, "a row header is three words");
 
+namespace sorted {
+
+/// Position of the first id not below `i`.
+inline std::size_t lower_bound(std::span<const Id> ids, std::uint64_t i) noexcept {
+    std::size_t lo = 0, hi = ids.size();
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (ids[mid] < i)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+/// Whether `i` is among `ids`. Short rows are scanned: a handful of compares beats a search.
+inline bool contains(std::span<const Id> ids, std::uint64_t i) noexcept {
+    if (ids.size() <= 16) {
+        for (const Id x : ids)
+            if (x >= i) return x == i;
+        return false;
+    }
+    const std::size_t at = lower_bound(ids, i);
+    return at < ids.size() && ids[at] == i;
+}
+
+/// Number of ids in both lists.
+std::size_t intersection_size(std::span<const Id> a, std::span<const Id> b) noexcept;
+
+/// out = (row Δ operand) \ {self}, ascending; returns its size. `out` must hold row + operand ids.
+std::size_t symmetric_difference(std::span<const Id> row, std::span<const Id> operand, Id self, Id* out) noexcept;
+
+}  // namespace sorted
+
 /// A set of vertices, given as an ascending list of ids or as a mask of W words (one bit per
 /// vertex, padding zero). Small sets travel as lists, sets drawn from bit rows as masks, so that
 /// building a set costs what its source row costs.
@@ -79,15 +113,7 @@ struct VertexSet {
     bool empty() const noexcept { return count == 0; }
     bool contains(std::uint64_t v) const noexcept {
         if (mask != nullptr) return (mask[v / kWordBits] >> (v % kWordBits)) & 1u;
-        std::size_t lo = 0, hi = ids.size();
-        while (lo < hi) {
-            const std::size_t mid = (lo + hi) / 2;
-            if (ids[mid] < v)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        return lo < ids.size() && ids[lo] == v;
+        return sorted::contains(ids, v);
     }
     /// Calls f(v) for every member, ascending; `words` is W.
     template <class F>
@@ -176,8 +202,6 @@ public:
     /// Calls f(i) for every neighbour i of v, ascending. f must not change v's row.
     template <class F>
     void for_each(std::uint64_t v, F&& f) const;
-    /// Appends v's neighbours to `out`, ascending. O(deg), or O(W + deg) for a bit row.
-    void append_members(std::uint64_t v, std::vector<Id>& out) const;
 
     /// Single edges between distinct a and b. Each either completes or throws std::bad_alloc
     /// (adding only) with no edge changed. O(deg) for sorted rows, O(1) for bit rows. A removal
@@ -279,43 +303,6 @@ private:
     Word* matrix_ = nullptr;  // the rows' words when dense
     Journal* journal_ = nullptr;
 };
-
-namespace sorted {
-
-/// Position of the first id not below `i`.
-inline std::size_t lower_bound(std::span<const Id> ids, std::uint64_t i) noexcept {
-    std::size_t lo = 0, hi = ids.size();
-    while (lo < hi) {
-        const std::size_t mid = (lo + hi) / 2;
-        if (ids[mid] < i)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
-}
-
-/// Whether `i` is among `ids`. Short rows are scanned: a handful of compares beats a search.
-inline bool contains(std::span<const Id> ids, std::uint64_t i) noexcept {
-    if (ids.size() <= 16) {
-        for (const Id x : ids)
-            if (x >= i) return x == i;
-        return false;
-    }
-    const std::size_t at = lower_bound(ids, i);
-    return at < ids.size() && ids[at] == i;
-}
-
-/// Number of ids in both lists.
-std::size_t intersection_size(std::span<const Id> a, std::span<const Id> b) noexcept;
-
-/// out = (row Δ operand) \ {self}, ascending; returns its size. `out` must hold row + operand ids.
-std::size_t symmetric_difference(std::span<const Id> row, std::span<const Id> operand, Id self, Id* out) noexcept;
-
-/// out = a ∪ b, ascending (the lists are disjoint or not); returns its size.
-std::size_t merge_union(std::span<const Id> a, std::span<const Id> b, Id* out) noexcept;
-
-}  // namespace sorted
 
 template <class F>
 void Adjacency::for_each(std::uint64_t v, F&& f) const {
