@@ -1,154 +1,68 @@
-// The graph of a register: one row of neighbours per vertex, stored in whichever of two shapes
-// suits the row's degree, behind a small interface of set operations.
+// The graph of a register: one row of neighbours per vertex (engine/row.h), edges, degrees and
+// the bulk rewrites the operations are made of, behind a small interface of set operations.
 //
-// A row with few neighbours is a sorted list of 32-bit vertex ids, held inside the row header
-// up to `Row::kInlineIds` ids and in a heap block beyond. A row with many neighbours is a bit row
-// of n bits (bit i of word i / 64, least significant first; padding bits zero). A sparse row
-// becomes a bit row once its degree passes `promote_above()` (W/8 ids, W = ⌈n/64⌉ words per bit
-// row), and a bit row becomes sparse again once its degree falls below `demote_below()`, a
-// quarter of that; the gap keeps a row near one threshold from changing shape on every edge.
-// So a bit row has at least W/32 members and scanning it costs at most 32 words per member,
-// while a sorted row stays far smaller than a bit row: every operation costs what the degrees
-// involved cost, never n.
+// The adjacency knows nothing of undo logs or of the thread's scratch: bulk rewrites take their
+// scratch as an argument (`RowScratch`), and a caller that wants to put replaced storage back
+// later passes a `RowKeeper` to be handed the old rows.
 //
-// Exception safety. Only two things allocate: a sparse row growing past its capacity (or being
-// promoted), and the caller's scratch. Bulk rewrites therefore come in two halves:
+// Exception safety. Only two things allocate: a sorted row growing past its capacity (or being
+// promoted to bits), and the caller's scratch. Bulk rewrites therefore come in two halves:
 // `reserve_toggles` makes room for every row a rewrite will change (this may throw
 // std::bad_alloc, and changes storage only, never content), and `apply_toggles`, which cannot
-// fail. Within one transaction no row's capacity shrinks, so applying the same toggles again,
-// which undoes them, needs no allocation either; that is how a transaction rolls back.
+// fail. Until `normalize`, no row's capacity shrinks, so applying the same toggles again, which
+// undoes them, needs no allocation either; that is how an undo log rolls a rewrite back.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
+#include <string>
 
-#include "engine/bitset.h"
+#include "engine/bits.h"
+#include "engine/ids.h"
+#include "engine/row.h"
+#include "engine/scratch.h"
+#include "engine/vertex_set.h"
 
 namespace tessaryn {
 
-/// A vertex index as stored in adjacency rows.
-using Id = std::uint32_t;
-/// Registers hold at most this many vertices, so that every vertex fits an `Id`.
-inline constexpr std::uint64_t kMaxVertices = std::uint64_t{1} << 32;
+/// Scratch for bulk rewrites, kept by the caller between rewrites. Buffers only grow, so room
+/// reserved for a rewrite is still there when the same rewrite is replayed to undo it.
+struct RowScratch {
+    GrowBuffer<Id> merge;     // the output of one row merge
+    GrowBuffer<Id> listed;    // a mask operand listed for sorted rows
+    GrowBuffer<Word> packed;  // an operand as (word, bits) pairs for bit rows
+    GrowBuffer<Word> mask;    // a listed operand as bits; all zero between uses
+    GrowBuffer<Id> shrunk;    // rows a change left far below their storage, for `normalize`
+    std::size_t shrunk_count = 0;
 
-class Journal;
-struct Workspace;
-
-/// Header of one row: its degree, its shape and its ids or words. All-zero bytes are the empty
-/// inline row, so a zero-filled array of rows is a graph without edges.
-struct Row {
-    static constexpr Id kInlineIds = 4;
-    static constexpr Id kBitsTag = 0xFFFFFFFFu;
-    static constexpr Id kStaleTag = 0xFFFFFFFEu;
-
-    Id degree;
-    // 0: ids inline; kBitsTag: bit row; kStaleTag: bit row whose `degree` is out of date, as a
-    // whole-row XOR leaves it (counting would cost as much again as the XOR); otherwise the
-    // capacity of the heap block of ids.
-    Id tag;
-    union {
-        Id inline_ids[kInlineIds];
-        Id* ids;
-        Word* words;
-    };
-
-    bool is_bits() const noexcept { return tag >= kStaleTag; }
-    bool is_inline() const noexcept { return tag == 0; }
-    /// Ids a sparse row can hold without growing.
-    Id capacity() const noexcept { return tag == 0 ? kInlineIds : tag; }
-    Id* id_data() noexcept { return tag == 0 ? inline_ids : ids; }
-    const Id* id_data() const noexcept { return tag == 0 ? inline_ids : ids; }
-    /// The ids of a sparse row, ascending.
-    std::span<const Id> id_span() const noexcept { return {id_data(), degree}; }
-};
-static_assert(sizeof(Row) == 24, "a row header is three words");
-
-namespace sorted {
-
-/// Position of the first id not below `i`.
-inline std::size_t lower_bound(std::span<const Id> ids, std::uint64_t i) noexcept {
-    std::size_t lo = 0, hi = ids.size();
-    while (lo < hi) {
-        const std::size_t mid = (lo + hi) / 2;
-        if (ids[mid] < i)
-            lo = mid + 1;
-        else
-            hi = mid;
+    /// Lists v for `normalize` if there is room; a row left out only keeps a larger shape.
+    void note_shrunk(std::uint64_t v) noexcept {
+        if (shrunk_count < shrunk.capacity()) shrunk.data()[shrunk_count++] = static_cast<Id>(v);
     }
-    return lo;
-}
+    /// Room to list `count` more rows. Throws std::bad_alloc.
+    void reserve_shrunk(std::size_t count) { shrunk.reserve(shrunk_count + count); }
 
-/// Whether `i` is among `ids`. Short rows are scanned: a handful of compares beats a search.
-inline bool contains(std::span<const Id> ids, std::uint64_t i) noexcept {
-    if (ids.size() <= 16) {
-        for (const Id x : ids)
-            if (x >= i) return x == i;
-        return false;
+    /// Everything a rewrite of a dense register with rows of `words` words can want, so that
+    /// later rewrites of it need no reservation. Throws std::bad_alloc.
+    void reserve_dense(std::size_t words) {
+        if (words <= dense_words) return;
+        packed.reserve(2 * (words + 1));
+        mask.reserve(words);
+        dense_words = words;
     }
-    const std::size_t at = lower_bound(ids, i);
-    return at < ids.size() && ids[at] == i;
-}
-
-/// Number of ids in both lists.
-std::size_t intersection_size(std::span<const Id> a, std::span<const Id> b) noexcept;
-
-/// out = (row Δ operand) \ {self}, ascending; returns its size. `out` must hold row + operand ids.
-std::size_t symmetric_difference(std::span<const Id> row, std::span<const Id> operand, Id self, Id* out) noexcept;
-
-}  // namespace sorted
-
-/// A set of vertices, given as an ascending list of ids or as a mask of W words (one bit per
-/// vertex, padding zero). Small sets travel as lists, sets drawn from bit rows as masks, so that
-/// building a set costs what its source row costs.
-struct VertexSet {
-    std::span<const Id> ids;     // the members when `mask` is null
-    const Word* mask = nullptr;  // the members when set
-    std::size_t count = 0;
-
-    static VertexSet list(std::span<const Id> ids) noexcept { return {ids, nullptr, ids.size()}; }
-    static VertexSet bits(const Word* mask, std::size_t count) noexcept { return {{}, mask, count}; }
-    bool empty() const noexcept { return count == 0; }
-    bool contains(std::uint64_t v) const noexcept {
-        if (mask != nullptr) return (mask[v / kWordBits] >> (v % kWordBits)) & 1u;
-        return sorted::contains(ids, v);
-    }
-    /// Calls f(v) for every member, ascending; `words` is W.
-    template <class F>
-    void for_each(std::size_t words, F&& f) const {
-        if (mask != nullptr) {
-            bits::for_each(std::span<const Word>(mask, words), f);
-            return;
-        }
-        for (const Id v : ids) f(static_cast<std::uint64_t>(v));
-    }
+    std::size_t dense_words = 0;  // what reserve_dense has made room for
 };
 
-/// Rows rewritten together: every row x of `members` becomes row(x) Δ (operand \ {x}). The
-/// groups of one rewrite have disjoint members and together describe a symmetric change (if y
-/// is toggled in x's row, x is toggled in y's).
-struct ToggleGroup {
-    VertexSet members;
-    VertexSet operand;
+/// Takes over the storage of rows whose storage a reservation replaces, so that it can be put
+/// back. `keep` either takes the old header or throws std::bad_alloc having taken nothing.
+class RowKeeper {
+public:
+    virtual void keep(std::uint64_t v, const Row& old) = 0;
+
+protected:
+    ~RowKeeper() = default;
 };
-
-/// Degrees at which rows change shape: a sorted row whose degree would pass `promote_above`
-/// becomes a bit row, a bit row whose degree falls below `demote_below` sorted again. A `dense`
-/// register keeps every row as bits, in one matrix.
-struct RowShapes {
-    Id promote_above;
-    Id demote_below;
-    bool dense = false;
-
-    /// The shapes that suit n vertices (see the top of this file).
-    static RowShapes for_vertices(std::uint64_t n) noexcept;
-};
-
-/// Registers up to this many vertices are dense: n bit rows cost at most 2 MiB, and word
-/// arithmetic on short rows beats lists of ids at every degree.
-inline constexpr std::uint64_t kDenseVertices = 4096;
 
 class Adjacency {
 public:
@@ -163,7 +77,7 @@ public:
     Adjacency& operator=(const Adjacency&) = delete;
     ~Adjacency();
 
-    /// Deep copy. Cost: n headers plus the storage of every row.
+    /// Deep copy. Cost: n headers plus the storage of every row. Throws std::bad_alloc.
     Adjacency clone() const;
 
     std::uint64_t size() const noexcept { return n_; }
@@ -172,27 +86,21 @@ public:
     bool dense() const noexcept { return matrix_ != nullptr; }
     /// Words of a bit row.
     std::size_t words() const noexcept { return words_; }
-    /// A sparse row whose degree would pass this becomes a bit row.
+    /// A sorted row whose degree would pass this becomes a bit row.
     Id promote_above() const noexcept { return promote_above_; }
-    /// A bit row whose degree falls below this becomes sparse again (when the rewrite is done).
+    /// A bit row whose degree falls below this becomes sorted again (at `normalize`).
     Id demote_below() const noexcept { return demote_below_; }
 
     const Row& row(std::uint64_t v) const noexcept { return rows_[v]; }
-    /// O(1), except for a bit row rewritten whole since it was last asked: O(W) once, and the
-    /// row is then listed for `normalize` if it has become small.
-    std::uint64_t degree(std::uint64_t v) const noexcept {
-        if (rows_[v].tag == Row::kStaleTag) [[unlikely]]
-            return recount(v);
-        return rows_[v].degree;
-    }
-    /// As `degree`.
-    bool isolated(std::uint64_t v) const noexcept { return degree(v) == 0; }
+    /// O(1).
+    std::uint64_t degree(std::uint64_t v) const noexcept { return rows_[v].degree; }
+    bool isolated(std::uint64_t v) const noexcept { return rows_[v].degree == 0; }
     /// Whether i is in v's row. Bit row O(1); sorted row O(log deg).
     bool contains(std::uint64_t v, std::uint64_t i) const noexcept;
     /// Whether a and b are adjacent, read from whichever row answers fastest.
     bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept {
         const Row& ra = rows_[a];
-        if (ra.is_bits()) return (ra.words[b / kWordBits] >> (b % kWordBits)) & 1u;
+        if (ra.is_bits()) return bits::test(ra.words, b);
         return has_edge_sorted(a, b);
     }
     /// Smallest neighbour of v, or kNoVertex. Sorted row O(1); bit row O(W).
@@ -201,99 +109,91 @@ public:
     std::uint64_t first_other_than(std::uint64_t v, std::uint64_t w) const noexcept;
     /// Calls f(i) for every neighbour i of v, ascending. f must not change v's row.
     template <class F>
-    void for_each(std::uint64_t v, F&& f) const;
+    void for_each(std::uint64_t v, F&& f) const {
+        const Row& r = rows_[v];
+        if (r.is_bits()) {
+            bits::for_each(std::span<const Word>(r.words, words_), f);
+            return;
+        }
+        for (const Id x : r.id_span()) f(static_cast<std::uint64_t>(x));
+    }
+    /// v's neighbours as a set that reads the row itself: valid until the row changes. O(1).
+    VertexSet row_set(std::uint64_t v) const noexcept {
+        const Row& r = rows_[v];
+        return r.is_bits() ? VertexSet::bits(r.words, r.degree) : VertexSet::list(r.id_span());
+    }
 
-    /// Single edges between distinct a and b. Each either completes or throws std::bad_alloc
-    /// (adding only) with no edge changed. O(deg) for sorted rows, O(1) for bit rows. A removal
-    /// given a workspace lists the rows it shrinks for the operation's `normalize`.
+    /// Single edges between distinct a and b, for changes no undo log follows. Adding either
+    /// completes or throws std::bad_alloc with no edge changed; O(deg) for sorted rows, O(1) for
+    /// bit rows. A removal given scratch lists the rows it shrinks for `normalize`.
     void add_edge(std::uint64_t a, std::uint64_t b);
-    void remove_edge(std::uint64_t a, std::uint64_t b, Workspace* ws = nullptr) noexcept;
+    void remove_edge(std::uint64_t a, std::uint64_t b, RowScratch* shrink = nullptr) noexcept;
+    void toggle_edge(std::uint64_t a, std::uint64_t b);
     /// The same for callers that know whether the edge is there already.
     void add_absent_edge(std::uint64_t a, std::uint64_t b);
-    void remove_present_edge(std::uint64_t a, std::uint64_t b, Workspace* ws) noexcept;
-    void toggle_edge(std::uint64_t a, std::uint64_t b);
+    void remove_present_edge(std::uint64_t a, std::uint64_t b, RowScratch* shrink) noexcept;
 
     /// First half of a rewrite: gives every member row the capacity (or the bit shape) its
-    /// result needs and sizes the scratch of `ws`. Throws std::bad_alloc with no content
-    /// changed. Cost: O(1) per member whose room is evidently enough, otherwise a count of its
-    /// overlap with the operand, O(deg + operand).
-    void reserve_toggles(std::span<const ToggleGroup> groups, Workspace& ws);
+    /// result needs and sizes `s`. Storage it replaces goes to `keeper`, or is freed when there
+    /// is none. Throws std::bad_alloc with no content changed. Cost: O(1) per member whose room
+    /// is evidently enough, otherwise a count of its overlap with the operand, O(deg + operand).
+    void reserve_toggles(std::span<const ToggleGroup> groups, RowScratch& s, RowKeeper* keeper);
     /// Second half: carries the rewrite out. Cannot fail after `reserve_toggles` for the same
-    /// groups, nor when it undoes toggles applied earlier in the same transaction. Cost per
-    /// member: a merge of its row with the operand, O(deg + operand), or for a bit row the
-    /// cheaper of one flip per operand id and one XOR of W words.
-    void apply_toggles(std::span<const ToggleGroup> groups, Workspace& ws) noexcept;
-    /// Cuts every edge of q in a dense register, outside a transaction. O(W + deg q).
-    void isolate_dense(std::uint64_t q) noexcept;
-    /// Exchanges u and v: every other vertex adjacent to exactly one of them is moved over to
-    /// the other, and u and v swap rows (keeping the edge between them, which must exist).
-    /// Degrees do not change, so nothing is allocated; applying it twice restores the graph.
-    /// Cost: O(deg u + deg v) rows touched, each a shift within the row (O(1) for bit rows).
-    void exchange(std::uint64_t u, std::uint64_t v) noexcept;
-    /// Gives rows that a rewrite left far below their storage a smaller shape: bit rows below
-    /// `demote_below()` become sorted, mostly empty heap blocks shrink. Best effort: a row whose
-    /// new storage cannot be allocated keeps its shape. Content never changes.
-    void normalize(Workspace& ws) noexcept;
-    void normalize_listed(Workspace& ws) noexcept;
+    /// groups, nor when it undoes toggles applied since the last `normalize`. Cost per member:
+    /// a merge of its row with the operand, O(deg + operand), or for a bit row the cheaper of
+    /// one flip per operand id and one XOR of W words.
+    void apply_toggles(std::span<const ToggleGroup> groups, RowScratch& s) noexcept;
+    /// Cuts every edge of q. Needs room for deg(q) + 1 rows in `s.shrunk` to list them all for
+    /// `normalize`. O(deg q) rows touched, plus W for a bit row.
+    void isolate(std::uint64_t q, RowScratch& s) noexcept;
+    /// Exchanges u and v, which are adjacent and whose other neighbours are `only_u` (adjacent
+    /// to u alone), `only_v` (to v alone) and a common rest: the vertices of `only_u` move over
+    /// to v, those of `only_v` to u, and u and v swap rows. Degrees do not change, so nothing is
+    /// allocated; exchanging again with the sets swapped restores the graph. Cost: one edit per
+    /// moved vertex, O(1) for a bit row and O(deg) for a sorted one.
+    void exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u, const VertexSet& only_v) noexcept;
+    /// Gives the rows listed in `s` that are far below their storage a smaller shape: bit rows
+    /// below `demote_below()` become sorted, mostly empty heap blocks shrink. Best effort: a row
+    /// whose new storage cannot be allocated keeps its shape. Content never changes. Empties the
+    /// list.
+    void normalize(RowScratch& s) noexcept {
+        if (s.shrunk_count != 0) normalize_listed(s);
+    }
 
-    /// The journal that storage replacements are recorded in, or null outside a transaction.
-    Journal* journal() const noexcept { return journal_; }
-    void set_journal(Journal* j) noexcept { journal_ = j; }
-
-    /// Puts back a header saved by the journal, releasing the storage the row has now.
+    /// Puts back a header taken by a RowKeeper, releasing the storage the row has now.
     void restore_row(std::uint64_t v, const Row& saved) noexcept;
-    /// Releases the storage a saved header owns.
-    static void release(const Row& r) noexcept;
+
+    /// A description of the first broken row invariant (see check_invariants in
+    /// engine/register.h), or an empty string. Reads only.
+    std::string check() const;
 
     /// Same neighbours in every row, whatever the shapes.
     friend bool operator==(const Adjacency& a, const Adjacency& b) noexcept;
 
 private:
     void swap_with(Adjacency& other) noexcept;
-    // Counts a stale bit row and remembers the count: the row's content is unchanged, so this
-    // is allowed from const queries.
-    std::uint64_t recount(std::uint64_t v) const noexcept;
-    // Gives the sparse row v room for `degree` ids, as a larger block or a bit row.
-    void make_room(std::uint64_t v, std::uint64_t degree);
-    // Replaces v's storage by `fresh` (same content), recording or releasing the old storage.
-    void replace_storage(std::uint64_t v, const Row& fresh);
-    Row promoted(const Row& r) const;
-    // has_edge when a's row is sorted.
     bool has_edge_sorted(std::uint64_t a, std::uint64_t b) const noexcept;
-    void apply_dense(std::span<const ToggleGroup> groups, Workspace& ws) noexcept;
-    void xor_bits(Row& r, const Word* mask, Id self) noexcept;
-    // The operand's non-zero words as (index, bits) pairs into `out`, which holds
-    // packed_words(count) words; returns the number of pairs.
-    std::size_t pack(const VertexSet& operand, Word* out) const noexcept;
-    // Room for packing an operand of `count` ids: a pair per word it can touch, and one more
-    // that the packing of a mask writes past the last pair without keeping it.
-    std::size_t packed_words(std::size_t count) const noexcept { return 2 * (std::min(count, words_) + 1); }
-    // Flips in r the bits of `count` packed pairs, but never r's own bit `self`.
-    void flip_bits(Row& r, const Word* pairs, std::size_t count, Id self) noexcept;
-    void toggle_sorted(Row& r, std::span<const Id> operand, Id self, Workspace& ws) noexcept;
-    // Replaces `from` by `to` in x's row, which holds the one and not the other.
-    void move_over(std::uint64_t x, Id from, Id to) noexcept {
-        Row& r = rows_[x];
-        if (r.degree == 1 && r.tag == 0) [[likely]] {
-            r.inline_ids[0] = to;  // a leaf: nothing to keep in order
-            return;
-        }
-        move_over_slow(r, from, to);
-    }
-    void move_over_slow(Row& r, Id from, Id to) noexcept;
+    // Gives the sorted row v room for `degree` ids, as a larger block or a bit row.
+    void make_room(std::uint64_t v, std::uint64_t degree, RowKeeper* keeper);
     // Lists v for `normalize` when its storage is far larger than its degree needs.
-    void note_candidate(std::uint64_t v, Workspace& ws) const noexcept {
+    void note_if_oversized(std::uint64_t v, RowScratch& s) const noexcept {
         const Row& r = rows_[v];
-        if (r.is_inline() || (r.is_bits() && (r.tag == Row::kStaleTag || r.degree >= demote_below_))) [[likely]]
+        if (r.is_inline() || (r.is_bits() && r.degree >= demote_below_)) [[likely]]
             return;
-        note_candidate_slow(v, ws);
+        if (oversized(r)) s.note_shrunk(v);
     }
-    void note_candidate_slow(std::uint64_t v, Workspace& ws) const noexcept;
-    // Whether XOR-ing a whole row beats flipping `flips` packed words of it.
-    bool wants_mask(std::size_t flips) const noexcept;
-    // The fewest words `count` ids can fall in: when even that many flips lose to a pass over
-    // the row, packing the operand would be wasted.
-    static std::size_t fewest_words(std::size_t count) noexcept { return (count + kWordBits - 1) / kWordBits; }
+    bool oversized(const Row& r) const noexcept;
+    void normalize_listed(RowScratch& s) noexcept;
+
+    // The halves of a rewrite, defined in toggles.cc.
+    struct Needs;
+    void reserve_group(const ToggleGroup& g, RowScratch& s, RowKeeper* keeper, Needs& need);
+    void reserve_dense(std::span<const ToggleGroup> groups, RowScratch& s);
+    void apply_group(const ToggleGroup& g, RowScratch& s) noexcept;
+    void apply_dense(const ToggleGroup& g, RowScratch& s) noexcept;
+    void xor_bits(Row& r, const Word* mask, Id self) noexcept;
+    void flip_bits(Row& r, const Word* pairs, std::size_t count, Id self) noexcept;
+    void toggle_sorted(Row& r, std::span<const Id> operand, Id self, RowScratch& s) noexcept;
 
     std::uint64_t n_ = 0;
     std::size_t words_ = 0;
@@ -301,18 +201,6 @@ private:
     Id demote_below_ = 0;
     Row* rows_ = nullptr;
     Word* matrix_ = nullptr;  // the rows' words when dense
-    Journal* journal_ = nullptr;
 };
-
-template <class F>
-void Adjacency::for_each(std::uint64_t v, F&& f) const {
-    const Row& r = rows_[v];
-    if (r.is_bits()) {
-        bits::for_each(std::span<const Word>(r.words, words_), f);
-        return;
-    }
-    const Id* ids = r.id_data();
-    for (Id k = 0; k < r.degree; ++k) f(static_cast<std::uint64_t>(ids[k]));
-}
 
 }  // namespace tessaryn

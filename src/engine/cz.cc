@@ -5,10 +5,9 @@
 #include "clifford/cz_table.h"
 #include "engine/fault.h"
 #include "engine/gates.h"
-#include "engine/journal.h"
 #include "engine/local_complement.h"
-#include "engine/rewrite.h"
-#include "engine/workspace.h"
+#include "engine/plan.h"
+#include "engine/thread_state.h"
 
 namespace tessaryn {
 namespace {
@@ -33,31 +32,39 @@ bool has_other_neighbour(const Register& reg, std::uint64_t v, std::uint64_t w) 
     return d > 1 || (d == 1 && !reg.has_edge(v, w));
 }
 
-// The lookup once a and b are each diagonal or without other neighbours, inside a transaction.
-void apply_table(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws) {
+// The lookup once a and b are each diagonal or without other neighbours, as a plan (for a
+// transaction to record).
+void apply_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb) {
     const bool edge = reg.has_edge(a, b);
     const CzEntry e = cz_entry(edge, reg.vop(a), reg.vop(b));
-    set_edge(reg, a, b, e.edge != 0, edge, ws);
-    reg.reserve_vop_changes(2);
-    reg.set_vop(a, e.a);
-    reg.set_vop(b, e.b);
+    Plan plan;
+    plan.set_vop(a, e.a);
+    plan.set_vop(b, e.b);
+    const Id ids[2] = {static_cast<Id>(a), static_cast<Id>(b)};
+    const VertexSet just_a = VertexSet::list({ids, 1}), just_b = VertexSet::list({ids + 1, 1});
+    if ((e.edge != 0) != edge) {
+        plan.toggle(just_a, just_b);
+        plan.toggle(just_b, just_a);
+    }
+    carry_out(reg, plan, wb);
 }
 
-// The same outside a transaction, the path of most gates: the thread's scratch (a lookup in
-// thread-local storage, costly from a shared library) is fetched only for a removed edge in a
-// register by degree, the one change that can leave a row to shrink.
-void apply_table_alone(Register& reg, std::uint64_t a, std::uint64_t b) {
+// The same outside a transaction, the path of most gates: the thread's state is fetched only for
+// a removed edge in a register by degree, the one change that can leave a row to shrink.
+void apply_table_alone(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* given) {
     const bool edge = reg.has_edge(a, b);
     const CzEntry e = cz_entry(edge, reg.vop(a), reg.vop(b));
+    Adjacency& adj = reg.adj();
     if (e.edge && !edge) {
-        reg.adj().add_absent_edge(a, b);
+        adj.add_absent_edge(a, b);
     } else if (!e.edge && edge) {
-        if (reg.adj().dense()) {
-            reg.adj().remove_present_edge(a, b, nullptr);  // rows of the matrix never shrink
+        if (adj.dense()) {
+            adj.remove_present_edge(a, b, nullptr);  // rows of the matrix never shrink
         } else {
-            Workspace& ws = workspace();
-            reg.adj().remove_present_edge(a, b, &ws);
-            reg.adj().normalize(ws);
+            RowScratch& rows = (given != nullptr ? *given : thread_state().bench).rows;
+            rows.reserve_shrunk(2);
+            adj.remove_present_edge(a, b, &rows);
+            adj.normalize(rows);
         }
     }
     reg.set_vop(a, e.a);
@@ -72,31 +79,33 @@ bool needs_reduction(const Register& reg, std::uint64_t v, std::uint64_t w) {
 
 // Brings a and b into the form the table covers. Each test reads the register as it stands at
 // its own step: a reduction of one vertex can give the other new neighbours or a new VOP.
-void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws) {
-    if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, ws);
-    if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a, ws);
-    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, ws);
+void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb) {
+    if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, wb);
+    if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a, wb);
+    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, wb);
 }
 
-void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b) {
-    if (!needs_reduction(reg, a, b) && !needs_reduction(reg, b, a) && reg.adj().journal() == nullptr) {
+// cz once checked, with the thread's workbench unless one is `given`.
+void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* given = nullptr) {
+    const bool recording = given != nullptr && given->journal.open();
+    if (!recording && !needs_reduction(reg, a, b) && !needs_reduction(reg, b, a)) {
         // Nothing to reduce, so neither step 3 nor the re-test of a changes anything either.
-        apply_table_alone(reg, a, b);
+        apply_table_alone(reg, a, b, given);
         return;
     }
-    Workspace& ws = workspace();
+    Workbench& wb = given != nullptr ? *given : thread_state().bench;
+    if (!recording && reg.adj().dense()) {
+        // All the memory the reductions may need, up front: then nothing can fail midway.
+        reserve_dense_reductions(reg, wb);
+        reduce_for_table(reg, a, b, wb);
+        apply_table_alone(reg, a, b, &wb);
+        return;
+    }
     // Up to three reductions and an edge change, each of which may need memory: one
     // transaction, so that running out of it midway leaves the register as it was.
-    if (reg.adj().dense() && reg.adj().journal() == nullptr) {
-        // All the memory the reductions may need, up front: then nothing can fail midway.
-        ws.reserve_dense(reg.adj().words(), reg.size());
-        reduce_for_table(reg, a, b, ws);
-        apply_table_alone(reg, a, b);
-        return;
-    }
-    Transaction txn(reg);
-    reduce_for_table(reg, a, b, ws);
-    apply_table(reg, a, b, ws);
+    Transaction txn(reg, wb);
+    reduce_for_table(reg, a, b, wb);
+    apply_table(reg, a, b, wb);
     txn.commit();
 }
 
@@ -133,8 +142,8 @@ void program(Register& reg, std::uint64_t c, std::uint64_t t) {
     try {
         (run_step<S>(reg, c, t), ...);
     } catch (...) {
-        reg.restore_vop(c, vc);
-        reg.restore_vop(t, vt);
+        reg.set_vop(c, vc);
+        reg.set_vop(t, vt);
         throw;
     }
 }
@@ -144,6 +153,11 @@ void program(Register& reg, std::uint64_t c, std::uint64_t t) {
 void cz(Register& reg, std::uint64_t a, std::uint64_t b) {
     check_cz(reg, a, b);
     cz_checked(reg, a, b);
+}
+
+void cz(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb) {
+    check_cz(reg, a, b);
+    cz_checked(reg, a, b, &wb);
 }
 
 using enum Step;

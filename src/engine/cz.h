@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "engine/plan.h"
 #include "engine/register.h"
 
 namespace tessaryn {
@@ -14,6 +15,8 @@ namespace tessaryn {
 /// representation produced. Cost: one lookup when neither has other neighbours; otherwise up to
 /// three reductions.
 void cz(Register& reg, std::uint64_t a, std::uint64_t b);
+/// The same with a workbench given, whose open transaction (if any) records the change.
+void cz(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb);
 
 /// The controlled-Pauli gates: CZ conjugated by single-qubit steps on control c and target t.
 /// Every check of the gate runs first, in step order, so a failing call changes nothing and

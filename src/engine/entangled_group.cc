@@ -16,10 +16,8 @@ public:
     /// Adds v; returns whether it was new.
     bool insert(std::uint64_t v) {
         if (bits_) {
-            Word& w = bits_[v / kWordBits];
-            const Word bit = Word{1} << (v % kWordBits);
-            if (w & bit) return false;
-            w |= bit;
+            if (bits::test(bits_.get(), v)) return false;
+            bits::set(bits_.get(), v);
             return true;
         }
         std::size_t at = slot(v);
@@ -42,7 +40,7 @@ private:
         if (capacity * 64 >= n_) {
             bits_ = std::make_unique<Word[]>(bits::words_for(n_));
             for (std::size_t i = 0; i <= mask_ && slots_; ++i)
-                if (slots_[i] != kEmpty) bits_[slots_[i] / kWordBits] |= Word{1} << (slots_[i] % kWordBits);
+                if (slots_[i] != kEmpty) bits::set(bits_.get(), slots_[i]);
             slots_.reset();
             return;
         }

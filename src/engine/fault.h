@@ -30,6 +30,11 @@ private:
 [[noreturn]] void fail_index(std::uint64_t len, std::uint64_t index,
                              std::source_location where = std::source_location::current());
 
+/// Stops the process after writing "tessaryn: internal error: <what>" to standard error. Only for
+/// broken internal guarantees, where going on would corrupt memory; never for anything a caller
+/// can cause.
+[[noreturn]] void internal_error(const char* what) noexcept;
+
 /// Faults unless index < len.
 inline void check_index(std::uint64_t len, std::uint64_t index,
                         std::source_location where = std::source_location::current()) {

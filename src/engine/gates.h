@@ -11,7 +11,6 @@ namespace tessaryn {
 
 /// Applies gate g after v's current operator (vop ← g · vop). v must already be below n. O(1).
 inline void apply_gate(Register& reg, std::uint64_t v, Vop g) {
-    reg.reserve_vop_changes(1);  // only inside a transaction, which records the old VOP
     reg.set_vop(v, clifford::product(g, reg.vop(v)));
 }
 

@@ -1,26 +1,22 @@
 #include "engine/journal.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "engine/register.h"
-#include "engine/workspace.h"
+#include "engine/fault.h"
 
 namespace tessaryn {
-namespace {
 
-// The most groups one rewrite uses (a pivot and a measurement along X use four).
-constexpr std::size_t kMaxGroups = 8;
+std::size_t Journal::toggles_words(std::span<const ToggleGroup> groups, std::size_t words) noexcept {
+    std::size_t total = kHeader;
+    for (const ToggleGroup& g : groups) total += set_words(g.members, words) + set_words(g.operand, words);
+    return total;
+}
 
-}  // namespace
-
-void Journal::want(std::size_t words) {
+void Journal::reserve(std::size_t words) {
     const std::size_t need = size_ + pending_ + words;
     if (need > capacity_) {
-        const std::size_t grown = need > 2 * capacity_ ? need : 2 * capacity_;
+        const std::size_t grown = std::max(need, 2 * capacity_);
         auto fresh = std::make_unique_for_overwrite<std::uint64_t[]>(grown);
         std::copy(data_.get(), data_.get() + size_, fresh.get());
         data_ = std::move(fresh);
@@ -29,29 +25,20 @@ void Journal::want(std::size_t words) {
     pending_ += words;
 }
 
+void Journal::claim(std::size_t words) noexcept {
+    // A record without its reservation would write past the buffer.
+    if (words > pending_ || size_ + words > capacity_) [[unlikely]]
+        internal_error("undo record without reserved room");
+    pending_ -= words;
+}
+
 void Journal::header(Kind kind, clifford::Vop vop, std::uint64_t value, std::size_t payload) noexcept {
-    if (size_ + kHeader > capacity_) [[unlikely]] {
-        // A record without its reservation: writing on would corrupt memory.
-        std::fprintf(stderr, "tessaryn: internal error: journal record without room\n");
-        std::abort();
-    }
     data_[size_] = value;
     data_[size_ + 1] = static_cast<std::uint64_t>(kind) | std::uint64_t{vop} << 8 | std::uint64_t{payload} << 16;
     size_ += kHeader;
-    pending_ -= std::min(pending_, payload + kHeader);
-}
-
-void Journal::reserve_toggles(std::span<const ToggleGroup> groups, std::size_t words) {
-    std::size_t total = kHeader;
-    for (const ToggleGroup& g : groups) total += set_words(g.members, words) + set_words(g.operand, words);
-    want(total);
 }
 
 void Journal::copy(const VertexSet& s, std::size_t words) noexcept {
-    if (size_ + set_words(s, words) + kHeader > capacity_) [[unlikely]] {
-        std::fprintf(stderr, "tessaryn: internal error: journal record without room\n");
-        std::abort();
-    }
     std::uint64_t* out = data_.get() + size_;
     out[0] = std::uint64_t{s.count} << 1 | (s.mask != nullptr);
     if (s.mask != nullptr) {
@@ -63,7 +50,7 @@ void Journal::copy(const VertexSet& s, std::size_t words) noexcept {
     size_ += set_words(s, words);
 }
 
-VertexSet Journal::view(const std::uint64_t* at, const std::uint64_t*& next, std::size_t words) const noexcept {
+VertexSet Journal::view(const std::uint64_t* at, const std::uint64_t*& next, std::size_t words) noexcept {
     const std::size_t count = at[0] >> 1;
     if (at[0] & 1u) {
         next = at + 1 + words;
@@ -73,39 +60,20 @@ VertexSet Journal::view(const std::uint64_t* at, const std::uint64_t*& next, std
     return VertexSet::list(std::span<const Id>(reinterpret_cast<const Id*>(at + 1), count));
 }
 
+void Journal::record_vop(std::uint64_t v, clifford::Vop old) noexcept {
+    claim(vop_words());
+    header(Kind::vop, old, v, 0);
+}
+
 void Journal::record_multiply(const VertexSet& s, clifford::Vop factor, std::size_t words) noexcept {
+    claim(multiply_words(s, words));
     const std::size_t start = size_;
     copy(s, words);
     header(Kind::multiply, factor, 0, size_ - start);
 }
 
-void Journal::record_step(Undo undo, std::uint64_t a0, std::uint64_t a1, std::uint64_t a2) noexcept {
-    if (size_ + kStepWords + kHeader > capacity_) [[unlikely]] {
-        std::fprintf(stderr, "tessaryn: internal error: journal record without room\n");
-        std::abort();
-    }
-    data_[size_] = a0;
-    data_[size_ + 1] = a1;
-    data_[size_ + 2] = a2;
-    size_ += kStepWords;
-    header(Kind::step, 0, reinterpret_cast<std::uint64_t>(undo), kStepWords);
-}
-
-void Journal::record_row(std::uint64_t v, const Row& old) noexcept {
-    if (size_ + kRowWords + kHeader > capacity_) [[unlikely]] {
-        std::fprintf(stderr, "tessaryn: internal error: journal record without room\n");
-        std::abort();
-    }
-    std::memcpy(data_.get() + size_, &old, sizeof(Row));
-    size_ += kRowWords;
-    header(Kind::row, 0, v, kRowWords);
-}
-
 void Journal::record_toggles(std::span<const ToggleGroup> groups, std::size_t words) noexcept {
-    if (groups.size() > kMaxGroups) [[unlikely]] {
-        std::fprintf(stderr, "tessaryn: internal error: rewrite with %zu groups\n", groups.size());
-        std::abort();
-    }
+    claim(toggles_words(groups, words));
     const std::size_t start = size_;
     for (const ToggleGroup& g : groups) {
         copy(g.members, words);
@@ -114,102 +82,84 @@ void Journal::record_toggles(std::span<const ToggleGroup> groups, std::size_t wo
     header(Kind::toggles, 0, groups.size(), size_ - start);
 }
 
-bool Journal::rollback(Register& reg, Workspace& ws) noexcept {
+void Journal::record_exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u, const VertexSet& only_v,
+                              std::size_t words) noexcept {
+    claim(exchange_words(only_u, only_v, words));
+    const std::size_t start = size_;
+    copy(only_u, words);
+    copy(only_v, words);
+    header(Kind::exchange, 0, u | v << 32, size_ - start);
+}
+
+void Journal::keep(std::uint64_t v, const Row& old) {
+    reserve(kRowWords + kHeader);
+    claim(kRowWords + kHeader);
+    std::memcpy(data_.get() + size_, &old, sizeof(Row));
+    size_ += kRowWords;
+    header(Kind::row, 0, v, kRowWords);
+}
+
+void Journal::undo(Kind kind, clifford::Vop vop, std::uint64_t value, const std::uint64_t* at, Register& reg,
+                   RowScratch& rows) noexcept {
     Adjacency& adj = reg.adj();
     const std::size_t words = adj.words();
-    bool whole = true;
+    switch (kind) {
+        case Kind::vop:
+            reg.set_vop(value, vop);
+            break;
+        case Kind::multiply:
+            reg.multiply_vops(view(at, at, words), clifford::adjoint(vop));
+            break;
+        case Kind::row: {
+            Row saved;
+            std::memcpy(&saved, at, sizeof(Row));
+            adj.restore_row(value, saved);
+            break;
+        }
+        case Kind::toggles:
+            // The groups' members are disjoint, so replaying them one at a time changes each row
+            // once, as the rewrite did.
+            for (std::uint64_t i = 0; i < value; ++i) {
+                ToggleGroup g;
+                g.members = view(at, at, words);
+                g.operand = view(at, at, words);
+                adj.apply_toggles({&g, 1}, rows);
+            }
+            break;
+        case Kind::exchange: {
+            const VertexSet moved_to_v = view(at, at, words);
+            const VertexSet moved_to_u = view(at, at, words);
+            adj.exchange(value & 0xFFFFFFFFu, value >> 32, moved_to_u, moved_to_v);
+            break;
+        }
+    }
+}
+
+void Journal::rollback(Register& reg, RowScratch& rows) noexcept {
     std::size_t end = size_;
     while (end != 0) {
         const std::uint64_t value = data_[end - 2], info = data_[end - 1];
-        const auto kind = static_cast<Kind>(info & 0xFF);
-        const auto vop = static_cast<clifford::Vop>((info >> 8) & 0xFF);
         const std::size_t payload = info >> 16;
         const std::size_t start = end - kHeader - payload;
-        const std::uint64_t* at = data_.get() + start;
-        switch (kind) {
-            case Kind::vop:
-                reg.restore_vop(value, vop);
-                break;
-            case Kind::multiply: {
-                const clifford::Vop inverse = clifford::adjoint(vop);
-                const std::uint64_t* next;
-                view(at, next, words).for_each(words, [&](std::uint64_t x) {
-                    reg.restore_vop(x, clifford::product(reg.vop(x), inverse));
-                });
-                break;
-            }
-            case Kind::row: {
-                Row saved;
-                std::memcpy(&saved, at, sizeof(Row));
-                adj.restore_row(value, saved);
-                break;
-            }
-            case Kind::toggles: {
-                std::array<ToggleGroup, kMaxGroups> groups;
-                for (std::uint64_t i = 0; i < value; ++i) {
-                    groups[i].members = view(at, at, words);
-                    groups[i].operand = view(at, at, words);
-                }
-                adj.apply_toggles(std::span<const ToggleGroup>(groups.data(), value), ws);
-                break;
-            }
-            case Kind::exchange:
-                adj.exchange(value & 0xFFFFFFFFu, value >> 32);
-                break;
-            case Kind::step:
-                try {
-                    reinterpret_cast<Undo>(value)(reg, at);
-                } catch (...) {
-                    whole = false;
-                }
-                break;
-        }
+        undo(static_cast<Kind>(info & 0xFF), static_cast<clifford::Vop>((info >> 8) & 0xFF), value,
+             data_.get() + start, reg, rows);
         end = start;
     }
     clear();
-    return whole;
 }
 
 void Journal::commit() noexcept {
     std::size_t end = size_;
     while (end != 0) {
         const std::uint64_t info = data_[end - 1];
-        const std::size_t payload = info >> 16;
-        end -= kHeader + payload;
+        end -= kHeader + (info >> 16);
         if (static_cast<Kind>(info & 0xFF) == Kind::row) {
             Row saved;
             std::memcpy(&saved, data_.get() + end, sizeof(Row));
-            Adjacency::release(saved);
+            rows::release(saved);
         }
     }
     clear();
-}
-
-Transaction::Transaction(Register& reg, bool always) noexcept
-    : reg_(reg), owner_(reg.adj().journal() == nullptr && (always || !reg.adj().dense())), open_(true) {
-    if (owner_) reg_.adj().set_journal(&workspace().journal);
-}
-
-Transaction::~Transaction() { rollback(); }
-
-void Transaction::commit() noexcept {
-    if (!owner_ || !open_) return;
-    open_ = false;
-    Workspace& ws = workspace();
-    ws.journal.commit();
-    reg_.adj().set_journal(nullptr);
-    reg_.adj().normalize(ws);
-}
-
-void Transaction::rollback() noexcept {
-    if (!owner_ || !open_) return;
-    open_ = false;
-    Workspace& ws = workspace();
-    // Detached first: nothing the rollback does is to be recorded.
-    reg_.adj().set_journal(nullptr);
-    ws.candidates.clear();
-    if (!ws.journal.rollback(reg_, ws)) reg_.mark_unusable();
-    ws.candidates.clear();
 }
 
 }  // namespace tessaryn

@@ -1,39 +1,95 @@
 #include "engine/local_complement.h"
 
-#include <array>
+#include <algorithm>
 
 #include "clifford/reduction_word.h"
-#include "engine/journal.h"
-#include "engine/rewrite.h"
-#include "engine/workspace.h"
+#include "engine/thread_state.h"
 
 namespace tessaryn {
 namespace {
 
 using namespace clifford;
 
-// The groups that complement the edges among `members`.
-std::array<ToggleGroup, 1> complement(const VertexSet& members) { return {ToggleGroup{members, members}}; }
+// The most sets a reduction takes from the scratch: three classes, then the unions of the
+// longest graph effect (two_complements below).
+constexpr std::size_t kSetsPerReduction = 8;
+
+// A vertex as a one-member set, in `scope`.
+VertexSet just(std::uint64_t v, Scratch::Scope& scope) {
+    Id* id = scope.ids(1);
+    id[0] = static_cast<Id>(v);
+    return VertexSet::list({id, 1});
+}
+
+// The edges of complementing about `first`, then about `second` (its neighbour), as one rewrite.
+// With X, Y and B the neighbours of first alone, of second alone and of both, the first
+// complementation toggles the pairs of S1 = X ∪ B ∪ {second}, after which second's neighbours
+// are S2 = X ∪ Y ∪ {first}; the second toggles the pairs of S2. Pairs inside X are toggled twice,
+// so X toggles with everything else of S1 ∪ S2, B ∪ {second} within S1, Y ∪ {first} within S2.
+void two_complements(Plan& plan, std::uint64_t first, std::uint64_t second, const VertexSet& x, const VertexSet& y,
+                     const VertexSet& b, std::size_t words, Scratch::Scope& scope) {
+    const VertexSet f = just(first, scope), s = just(second, scope);
+    plan.toggle(x, unite({b, y, f, s}, words, scope));
+    plan.toggle(unite({b, s}, words, scope), unite({x, b, s}, words, scope));
+    plan.toggle(unite({y, f}, words, scope), unite({x, y, f}, words, scope));
+}
+
+// A pivot on the edge a–c toggles every edge between two different classes of their neighbours,
+// then exchanges a and c.
+void pivot(Plan& plan, std::uint64_t a, std::uint64_t c, const Classes& k, std::size_t words,
+           Scratch::Scope& scope) {
+    // With fewer than two classes there is no pair to toggle: a star whose centre moves, for one.
+    if (int{!k.only_u.empty()} + int{!k.only_v.empty()} + int{!k.both.empty()} >= 2) {
+        if (!k.only_u.empty()) plan.toggle(k.only_u, unite({k.only_v, k.both}, words, scope));
+        if (!k.only_v.empty()) plan.toggle(k.only_v, unite({k.both, k.only_u}, words, scope));
+        if (!k.both.empty()) plan.toggle(k.both, unite({k.only_u, k.only_v}, words, scope));
+    }
+    plan.exchange(a, c, k.only_u, k.only_v);
+}
+
+// The graph part of REDUCTION_WORD[start] about a and its neighbour c, whose classes are `k`.
+void plan_edges(Plan& plan, GraphEffect effect, std::uint64_t a, std::uint64_t c, const Classes& k,
+                const Adjacency& adj, Scratch::Scope& scope) {
+    const std::size_t words = adj.words();
+    switch (effect) {
+        case GraphEffect::none:
+            break;
+        case GraphEffect::a:
+        case GraphEffect::c: {
+            // Complementing about a vertex never changes that vertex's own row: it is the set.
+            const VertexSet n = adj.row_set(effect == GraphEffect::a ? a : c);
+            plan.toggle(n, n);
+            break;
+        }
+        case GraphEffect::a_then_c:
+            two_complements(plan, a, c, k.only_u, k.only_v, k.both, words, scope);
+            break;
+        case GraphEffect::c_then_a:
+            two_complements(plan, c, a, k.only_v, k.only_u, k.both, words, scope);
+            break;
+        case GraphEffect::pivot:
+            pivot(plan, a, c, k, words, scope);
+            break;
+    }
+}
 
 }  // namespace
 
-void local_complement(Register& reg, std::uint64_t v) {
-    Workspace& ws = workspace();
+void local_complement(Register& reg, std::uint64_t v) { local_complement(reg, v, thread_state().bench); }
+
+void local_complement(Register& reg, std::uint64_t v, Workbench& wb) {
     // v's own row is never changed by complementing its neighbourhood, so it serves as the set.
-    const VertexSet members = row_set(reg.adj(), v);
-    const auto groups = complement(members);
-    prepare_rewrite(reg, groups, ws);
-    reg.reserve_multiply(members);
-    reg.reserve_vop_changes(1);
-    reg.multiply_vops(members, kS);
-    reg.set_vop(v, product(reg.vop(v), kSqrtIX));
-    apply_rewrite(reg, groups, ws);
-    finish(reg, ws);
+    const VertexSet members = reg.adj().row_set(v);
+    Plan plan;
+    plan.multiply_vops(members, kS);
+    plan.set_vop(v, product(reg.vop(v), kSqrtIX));
+    plan.toggle(members, members);
+    carry_out(reg, plan, wb);
 }
 
-void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) { remove_vop(reg, a, b, workspace()); }
+void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) { remove_vop(reg, a, b, thread_state().bench); }
 
-void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws) {
+void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb) {
     const Vop start = reg.vop(a);
     // The identity's word is four complementations about a, whose factors and edge toggles all
     // cancel: the register comes out exactly as it went in.
@@ -41,84 +97,34 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b, Workspace& ws) 
     std::uint64_t c = reg.first_neighbour_other_than(a, b);
     if (c == kNoVertex) c = b;
     const ReductionWord& word = REDUCTION_WORD[start];
-    if (reg.adj().dense()) ws.reserve_dense(reg.adj().words(), reg.size());
-    Transaction txn(reg);
     if (!reg.has_edge(a, c)) {
         // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.
-        for (int i = 0; i < word.length; ++i) local_complement(reg, word.symbols[i] == 0 ? a : c);
+        Transaction txn(reg, wb);
+        for (int i = 0; i < word.length; ++i) local_complement(reg, word.symbols[i] == 0 ? a : c, wb);
         txn.commit();
         return;
     }
+    const Adjacency& adj = reg.adj();
+    Scratch::Scope scope(wb.scratch);
+    const Classes k = classify(adj.row_set(a), adj.row_set(c), a, c, adj.words(), scope);
+    const ReductionFactors& f = REDUCTION_FACTORS[start];
+    Plan plan;
+    plan.multiply_vops(k.only_u, f.side[1]);
+    plan.multiply_vops(k.only_v, f.side[2]);
+    plan.multiply_vops(k.both, f.side[3]);
+    plan.set_vop(a, product(reg.vop(a), f.vertex));
+    plan.set_vop(c, product(reg.vop(c), f.partner));
+    plan_edges(plan, REDUCTION_GRAPH_EFFECT[start], a, c, k, adj, scope);
+    carry_out(reg, plan, wb);
+}
 
+void reserve_dense_reductions(const Register& reg, Workbench& wb) {
     const std::size_t words = reg.adj().words();
-    const auto [only_a, only_c, both] = classify(reg.adj(), a, c, ws);
-    const std::array<Id, 1> just_a{static_cast<Id>(a)}, just_c{static_cast<Id>(c)};
-
-    const GraphEffect effect = REDUCTION_GRAPH_EFFECT[start];
-    const auto reduce = [&](std::span<const ToggleGroup> first) {
-        prepare_rewrite(reg, first, ws);
-        if (effect == GraphEffect::pivot) {
-            if (Journal* j = reg.adj().journal()) j->reserve_exchange();
-        }
-
-        const ReductionFactors& f = REDUCTION_FACTORS[start];
-        for (const VertexSet* s : {&only_a, &only_c, &both}) reg.reserve_multiply(*s);
-        reg.reserve_vop_changes(2);
-        reg.multiply_vops(only_a, f.side[1]);
-        reg.multiply_vops(only_c, f.side[2]);
-        reg.multiply_vops(both, f.side[3]);
-        reg.set_vop(a, product(reg.vop(a), f.vertex));
-        reg.set_vop(c, product(reg.vop(c), f.partner));
-        apply_rewrite(reg, first, ws);
-        if (effect == GraphEffect::pivot) exchange(reg, a, c);
-
-        // The second complementation of a two-step effect, about the other vertex, whose
-        // neighbourhood the first one changed to A ∪ B plus the first vertex.
-        if (effect == GraphEffect::a_then_c || effect == GraphEffect::c_then_a) {
-            const VertexSet members =
-                unite({only_a, only_c, VertexSet::list(effect == GraphEffect::a_then_c ? just_a : just_c)},
-                      ws.operand[3], ws.masks[6], words);
-            rewrite(reg, complement(members), ws);
-        }
-    };
-
-    // The graph effect: a complementation about a or c reads that vertex's row, which it never
-    // changes; a pivot toggles every edge between two of the classes and exchanges a and c.
-    // Each case hands over exactly the groups it builds: an array with slots to spare would be
-    // cleared on every call, which costs more than a small reduction.
-    switch (effect) {
-        case GraphEffect::none:
-            reduce({});
-            break;
-        case GraphEffect::a:
-        case GraphEffect::a_then_c:
-            reduce(complement(row_set(reg.adj(), a)));
-            break;
-        case GraphEffect::c:
-        case GraphEffect::c_then_a:
-            reduce(complement(row_set(reg.adj(), c)));
-            break;
-        case GraphEffect::pivot: {
-            // With fewer than two classes there is no pair to toggle: a star whose centre
-            // moves, for one.
-            if (int{!only_a.empty()} + int{!only_c.empty()} + int{!both.empty()} < 2) {
-                reduce({});
-                break;
-            }
-            // Each class toggles its edges to the other two; an empty class has none.
-            const auto toggled = [&](const VertexSet& cls, const VertexSet& others_1, const VertexSet& others_2,
-                                     std::size_t i) {
-                return cls.empty()
-                           ? ToggleGroup{}
-                           : ToggleGroup{cls, unite({others_1, others_2}, ws.operand[i], ws.masks[3 + i], words)};
-            };
-            const std::array<ToggleGroup, 3> groups{toggled(only_a, only_c, both, 0), toggled(only_c, both, only_a, 1),
-                                                    toggled(both, only_a, only_c, 2)};
-            reduce(groups);
-            break;
-        }
-    }
-    txn.commit();
+    const std::size_t set = std::max(Scratch::bytes_for_ids(static_cast<std::size_t>(reg.size())),
+                                     Scratch::bytes_for_words(words));
+    // Two one-vertex sets beside the larger ones.
+    wb.scratch.reserve(kSetsPerReduction * set + 2 * Scratch::bytes_for_ids(1));
+    wb.rows.reserve_dense(words);
 }
 
 }  // namespace tessaryn

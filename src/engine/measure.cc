@@ -3,77 +3,41 @@
 #include <array>
 
 #include "engine/fault.h"
-#include "engine/rewrite.h"
-#include "engine/workspace.h"
+#include "engine/plan.h"
+#include "engine/thread_state.h"
 
 namespace tessaryn {
 namespace {
 
 using namespace clifford;
 
-void multiply(Register& reg, std::uint64_t v, Vop factor) noexcept { reg.set_vop(v, product(reg.vop(v), factor)); }
-
-// q's neighbours, copied: the rewrites below change q's own row.
-VertexSet copy_neighbours(const Register& reg, std::uint64_t q, Workspace& ws) {
-    const VertexSet row = row_set(reg.adj(), q);
-    if (row.mask != nullptr) {
-        const std::size_t words = reg.adj().words();
-        ws.masks[0].reserve(words);
-        std::copy(row.mask, row.mask + words, ws.masks[0].data());
-        return VertexSet::bits(ws.masks[0].data(), row.count);
-    }
-    ws.first.assign(row.ids.begin(), row.ids.end());
-    return VertexSet::list(ws.first);
-}
-
-std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng, Workspace& ws) {
+std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng, Workbench& wb) {
     const bool r = random_bit(rng);
-    if (reg.adj().dense() && reg.adj().journal() == nullptr) {
-        // Nothing to prepare: the edges go, the VOPs change, and nothing allocates.
-        if (r) {
-            reg.multiply_vops(row_set(reg.adj(), q), kPauliZ);
-            multiply(reg, q, kPauliX);
-        }
-        multiply(reg, q, kHadamard);
-        reg.adj().isolate_dense(q);
-        return r;
-    }
-    const VertexSet nq = copy_neighbours(reg, q, ws);
-    // Cut every edge of q.
-    const std::array<Id, 1> just_q{static_cast<Id>(q)};
-    const std::array<ToggleGroup, 2> groups{ToggleGroup{VertexSet::list(just_q), nq},
-                                            ToggleGroup{nq, VertexSet::list(just_q)}};
-    prepare_rewrite(reg, groups, ws);
-    reg.reserve_multiply(nq);
-    reg.reserve_vop_changes(2);
-    if (r) {
-        reg.multiply_vops(nq, kPauliZ);
-        multiply(reg, q, kPauliX);
-    }
-    multiply(reg, q, kHadamard);
-    apply_rewrite(reg, groups, ws);
+    Plan plan;
+    if (r) plan.multiply_vops(reg.adj().row_set(q), kPauliZ);
+    plan.set_vop(q, product(r ? product(reg.vop(q), kPauliX) : reg.vop(q), kHadamard));
+    plan.isolate(q);
+    carry_out(reg, plan, wb);
     return r;
 }
 
-std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng, Workspace& ws) {
+std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng, Workbench& wb) {
     const bool r = random_bit(rng);
     const Vop factor = r ? kSdag : kS;
-    const std::size_t words = reg.adj().words();
+    Scratch::Scope scope(wb.scratch);
     // Toggling every pair of N(q) ∪ {q} complements the neighbourhood and cuts q off.
-    const std::array<Id, 1> just_q{static_cast<Id>(q)};
-    const VertexSet nq = row_set(reg.adj(), q);
-    const VertexSet all = unite({nq, VertexSet::list(just_q)}, ws.operand[0], ws.masks[3], words);
-    const std::array<ToggleGroup, 1> groups{ToggleGroup{all, all}};
-    prepare_rewrite(reg, groups, ws);
-    reg.reserve_multiply(nq);
-    reg.reserve_vop_changes(1);
-    reg.multiply_vops(nq, factor);
-    multiply(reg, q, factor);
-    apply_rewrite(reg, groups, ws);
+    const Id id_q = static_cast<Id>(q);
+    const VertexSet nq = reg.adj().row_set(q);
+    const VertexSet all = unite({nq, VertexSet::list({&id_q, 1})}, reg.adj().words(), scope);
+    Plan plan;
+    plan.multiply_vops(nq, factor);
+    plan.set_vop(q, product(reg.vop(q), factor));
+    plan.toggle(all, all);
+    carry_out(reg, plan, wb);
     return r;
 }
 
-std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng, Workspace& ws) {
+std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng, Workbench& wb) {
     if (reg.isolated(q)) return 0;
     const bool r = random_bit(rng);
     const std::uint64_t b = reg.first_neighbour(q);
@@ -84,29 +48,26 @@ std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng, 
     // toggled), then {b, c} for every other c ∈ P. Net: every pair between two different
     // classes of P \ Q (b among them), Q \ P (q among them) and R toggles, and so does {b, c}
     // for c ∈ (P \ Q) ∪ R, c ≠ b. Below, only_q = P \ Q \ {b} and only_b = Q \ P \ {q}.
-    const std::size_t words = reg.adj().words();
-    const auto [only_q, only_b, both] = classify(reg.adj(), q, b, ws);
-    const std::array<Id, 1> id_q{static_cast<Id>(q)}, id_b{static_cast<Id>(b)};
-    const VertexSet just_q = VertexSet::list(id_q), just_b = VertexSet::list(id_b);
-    const VertexSet b_side = unite({only_b, just_q}, ws.operand[0], ws.masks[3], words);  // Q \ P
-    const std::array<ToggleGroup, 4> groups{
-        ToggleGroup{only_q, unite({only_b, just_q, both, just_b}, ws.operand[1], ws.masks[4], words)},
-        ToggleGroup{just_b, unite({only_b, just_q, only_q}, ws.operand[2], ws.masks[5], words)},
-        ToggleGroup{b_side, unite({only_q, just_b, both}, ws.operand[3], ws.masks[6], words)},
-        ToggleGroup{both, unite({only_q, only_b, just_q}, ws.operand[4], ws.masks[7], words)},
-    };
-    prepare_rewrite(reg, groups, ws);
-    reg.reserve_multiply(r ? only_b : only_q);
-    reg.reserve_vop_changes(2);
+    const Adjacency& adj = reg.adj();
+    const std::size_t words = adj.words();
+    Scratch::Scope scope(wb.scratch);
+    const auto [only_q, only_b, both] = classify(adj.row_set(q), adj.row_set(b), q, b, words, scope);
+    const Id ids[2] = {static_cast<Id>(q), static_cast<Id>(b)};
+    const VertexSet just_q = VertexSet::list({ids, 1}), just_b = VertexSet::list({ids + 1, 1});
+    Plan plan;
     if (!r) {
-        multiply(reg, b, kSqrtIY);
-        reg.multiply_vops(only_q, kPauliZ);
+        plan.set_vop(b, product(reg.vop(b), kSqrtIY));
+        plan.multiply_vops(only_q, kPauliZ);
     } else {
-        multiply(reg, b, kSqrtMinusIY);
-        multiply(reg, q, kPauliZ);
-        reg.multiply_vops(only_b, kPauliZ);
+        plan.set_vop(b, product(reg.vop(b), kSqrtMinusIY));
+        plan.set_vop(q, product(reg.vop(q), kPauliZ));
+        plan.multiply_vops(only_b, kPauliZ);
     }
-    apply_rewrite(reg, groups, ws);
+    plan.toggle(only_q, unite({only_b, just_q, both, just_b}, words, scope));
+    plan.toggle(just_b, unite({only_b, just_q, only_q}, words, scope));
+    plan.toggle(unite({only_b, just_q}, words, scope), unite({only_q, just_b, both}, words, scope));  // Q \ P
+    plan.toggle(both, unite({only_q, only_b, just_q}, words, scope));
+    carry_out(reg, plan, wb);
     return r;
 }
 
@@ -114,25 +75,23 @@ std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng, 
 
 std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng) {
     check_index(reg.size(), q);
+    return measure(reg, q, axis, rng, thread_state().bench);
+}
+
+std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng, Workbench& wb) {
+    check_index(reg.size(), q);
     // Carry P_axis through q's operator: vop† · P · vop = ±P_G on the graph state.
     const Vop l = adjoint(reg.vop(q));
     const auto a = static_cast<std::uint8_t>(axis);
     const std::uint8_t sign = conj_sign(a, l) ? 1 : 0;
-    Workspace& ws = workspace();
-    std::uint8_t r = 0;
     switch (conj_axis(a, l)) {
         case 0:
-            r = measure_graph_x(reg, q, rng, ws);
-            break;
+            return sign ^ measure_graph_x(reg, q, rng, wb);
         case 1:
-            r = measure_graph_y(reg, q, rng, ws);
-            break;
+            return sign ^ measure_graph_y(reg, q, rng, wb);
         default:
-            r = measure_graph_z(reg, q, rng, ws);
-            break;
+            return sign ^ measure_graph_z(reg, q, rng, wb);
     }
-    finish(reg, ws);
-    return sign ^ r;
 }
 
 }  // namespace tessaryn

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "clifford/clifford.h"
+#include "engine/plan.h"
 #include "engine/random.h"
 #include "engine/register.h"
 
@@ -15,6 +16,9 @@ namespace tessaryn {
 /// changes and leaves q without edges; a certain outcome draws nothing and changes nothing.
 /// Cost: Z linear in deg(q), Y quadratic in deg(q), X proportional to deg(q)·deg(b) for the
 /// smallest neighbour b; plus scans of the rows of q and b.
+/// Throws std::bad_alloc with nothing changed (the draw made) when memory runs out. The first form
+/// uses the thread's workbench; the second records into `wb`'s open transaction, if any.
 std::uint8_t measure(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng);
+std::uint8_t measure(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng, Workbench& wb);
 
 }  // namespace tessaryn

@@ -1,21 +1,26 @@
 #include "engine/peek.h"
 
 #include "engine/fault.h"
-#include "engine/journal.h"
 #include "engine/measure.h"
+#include "engine/thread_state.h"
 
 namespace tessaryn {
 
 std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng) {
+    return peek(reg, qubits, rng, thread_state().bench);
+}
+
+std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng,
+                             Workbench& wb) {
     std::vector<PeekResult> out;
     out.reserve(qubits.size());
-    Transaction txn(reg, true);
+    Transaction txn(reg, wb);
     for (const std::uint64_t q : qubits) {
         check_index(reg.size(), q);
         const clifford::Axis axis =
             reg.isolated(q) ? static_cast<clifford::Axis>(clifford::ISOLATED_AXIS[clifford::adjoint(reg.vop(q))])
                             : random_axis(rng);
-        out.push_back({q, measure(reg, q, axis, rng), axis});
+        out.push_back({q, measure(reg, q, axis, rng, wb), axis});
     }
     txn.rollback();
     return out;

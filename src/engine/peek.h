@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "clifford/clifford.h"
+#include "engine/plan.h"
 #include "engine/random.h"
 #include "engine/register.h"
 
@@ -23,6 +24,8 @@ struct PeekResult {
 /// back, so the register ends exactly as it began, also when a fault or std::bad_alloc stops
 /// the peek midway. Faults with the index message at the first qubit not below n. Cost: the
 /// measurements themselves, plus a copy of the lists each one rewrites.
+/// The first form uses the thread's workbench; the second `wb`, which must have no transaction open.
 std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng);
+std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng, Workbench& wb);
 
 }  // namespace tessaryn

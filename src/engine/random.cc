@@ -3,13 +3,11 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <mutex>
 
 #include "engine/fault.h"
@@ -184,25 +182,6 @@ int urandom_fd(std::optional<std::string>& err) {
     return fd;
 }
 
-std::atomic<EntropyFn> g_entropy{system_entropy};
-
-thread_local std::unique_ptr<ChaCha12Rng> t_generator;
-
-// A forked child would otherwise replay its parent's keystream, so worker processes made by
-// fork would all see the same outcomes. The forking thread is the child's only thread: dropping
-// its generator makes the child's next draw key a fresh one.
-void forget_generator_in_child() { t_generator.reset(); }
-
-[[maybe_unused]] const bool g_fork_hook = pthread_atfork(nullptr, nullptr, forget_generator_in_child) == 0;
-
-[[gnu::cold, gnu::noinline]] ChaCha12Rng& create_thread_generator() {
-    const EntropyFn source = g_entropy.load(std::memory_order_relaxed);
-    std::array<std::uint8_t, 32> key;
-    if (auto err = source(key)) fail("could not initialize ThreadRng: " + *err);
-    t_generator = std::make_unique<ChaCha12Rng>(key, source);
-    return *t_generator;
-}
-
 }  // namespace
 
 std::optional<std::string> urandom_entropy(std::span<std::uint8_t> out) {
@@ -216,15 +195,6 @@ std::optional<std::string> system_entropy(std::span<std::uint8_t> out) {
     if (const GetrandomFn getrandom = usable_getrandom())
         return fill_exact(out, [getrandom](std::uint8_t* p, std::size_t n) { return getrandom(p, n, 0); });
     return urandom_entropy(out);
-}
-
-EntropyFn set_entropy_source(EntropyFn source) noexcept { return g_entropy.exchange(source); }
-
-std::uint32_t ThreadRandom::next_u32() {
-    ChaCha12Rng* g = t_generator.get();
-    if (g == nullptr) [[unlikely]]
-        g = &create_thread_generator();
-    return g->next_u32();
 }
 
 }  // namespace tessaryn

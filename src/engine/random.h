@@ -1,5 +1,5 @@
 // The engine's randomness: a source of 32-bit words, the two draws built on it, the ChaCha12
-// generator and the per-thread generator keyed from the operating system.
+// generator and the operating system's entropy that keys it.
 #pragma once
 
 #include <array>
@@ -68,17 +68,5 @@ private:
     std::int64_t bytes_until_rekey_ = kRekeyBytes;
     EntropyFn rekey_;
 };
-
-/// The calling thread's generator, created at its first draw from the current entropy source
-/// and destroyed at thread exit. Creation failure is the fault
-/// "could not initialize ThreadRng: <error>", and the next draw tries again.
-class ThreadRandom final : public RandomSource {
-public:
-    std::uint32_t next_u32() override;
-};
-
-/// Replaces the entropy source used to create and rekey thread generators; returns the old one.
-/// For tests that need a failing or a fallback source.
-EntropyFn set_entropy_source(EntropyFn source) noexcept;
 
 }  // namespace tessaryn

@@ -61,12 +61,6 @@ Register Register::clone() const {
     return Register(std::move(vop), std::move(adj));
 }
 
-BitSet Register::neighbours(std::uint64_t v) const {
-    BitSet out(size());
-    adj_.for_each(v, [&](std::uint64_t i) { out.insert(i); });
-    return out;
-}
-
 bool operator==(const Register& a, const Register& b) noexcept {
     if (a.size() != b.size()) return false;
     if (a.size() != 0 && std::memcmp(a.vop_.get(), b.vop_.get(), static_cast<std::size_t>(a.size())) != 0) return false;
@@ -74,34 +68,10 @@ bool operator==(const Register& a, const Register& b) noexcept {
 }
 
 std::string check_invariants(const Register& reg) {
-    const Adjacency& adj = reg.adj();
-    const std::uint64_t n = reg.size();
-    const auto at = [](std::uint64_t v) { return "vertex " + std::to_string(v) + ": "; };
-    for (std::uint64_t v = 0; v < n; ++v) {
-        if (reg.vop(v) >= clifford::kVopCount) return at(v) + "VOP " + std::to_string(reg.vop(v));
-        const Row& r = adj.row(v);
-        std::uint64_t count = 0, previous = 0;
-        bool ascending = true, in_range = true, symmetric = true;
-        adj.for_each(v, [&](std::uint64_t x) {
-            ascending = ascending && (count == 0 || x > previous);
-            in_range = in_range && x < n && x != v;
-            symmetric = symmetric && x < n && adj.contains(x, v);
-            previous = x;
-            ++count;
-        });
-        if (count != adj.degree(v))
-            return at(v) + "degree " + std::to_string(adj.degree(v)) + " but " + std::to_string(count) + " members";
-        if (!ascending) return at(v) + "ids not strictly ascending";
-        if (!in_range) return at(v) + "neighbour out of range or itself";
-        if (!symmetric) return at(v) + "a neighbour does not list it";
-        if (r.is_bits()) {
-            if (n % kWordBits != 0 && (r.words[adj.words() - 1] >> (n % kWordBits)) != 0)
-                return at(v) + "padding bits set";
-        } else if (r.degree > r.capacity() || r.degree > adj.promote_above()) {
-            return at(v) + "sorted row over its capacity or its shape's limit";
-        }
-    }
-    return {};
+    for (std::uint64_t v = 0; v < reg.size(); ++v)
+        if (reg.vop(v) >= clifford::kVopCount)
+            return "vertex " + std::to_string(v) + ": VOP " + std::to_string(reg.vop(v));
+    return reg.adj().check();
 }
 
 }  // namespace tessaryn

@@ -2,22 +2,19 @@
 //
 // The represented state is (vop[0] ⊗ … ⊗ vop[n-1]) · |G⟩ with |G⟩ the graph state of the edges.
 // Invariants kept by every engine operation: every VOP is below 24, adjacency is symmetric, no
-// vertex is its own neighbour, and every row has the shape its degree calls for
-// (engine/adjacency.h). Memory: one VOP byte and one 24-byte row header per qubit, plus heap
-// storage for rows of more than four neighbours.
+// vertex is its own neighbour, and every row has a shape its degree allows (engine/row.h);
+// `check_invariants` checks them all. Memory: one VOP byte and one 24-byte row header per qubit,
+// plus heap storage for rows of more than four neighbours.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <span>
 #include <string>
 #include <utility>
 
 #include "clifford/clifford.h"
 #include "engine/adjacency.h"
-#include "engine/bitset.h"
-#include "engine/journal.h"
 
 namespace tessaryn {
 
@@ -39,42 +36,24 @@ public:
     Register(const Register&) = delete;
     Register& operator=(const Register&) = delete;
 
-    /// Deep, independent copy. Cost: n plus the storage of every row.
+    /// Deep, independent copy. Cost: n plus the storage of every row. Throws std::bad_alloc.
     Register clone() const;
 
     /// Number of qubits.
     std::uint64_t size() const noexcept { return adj_.size(); }
 
     Vop vop(std::uint64_t v) const noexcept { return vop_[v]; }
-    /// Overwrites a VOP, recording the old one when a transaction is open (which then needs
-    /// `reserve_vop_changes` first).
-    void set_vop(std::uint64_t v, Vop c) noexcept {
-        if (Journal* j = adj_.journal()) [[unlikely]]
-            j->record_vop(v, vop_[v]);
-        vop_[v] = c;
-    }
-    /// Room in an open transaction's journal for `count` VOP changes. Throws std::bad_alloc.
-    void reserve_vop_changes(std::size_t count) {
-        if (Journal* j = adj_.journal()) j->reserve_vops(count);
-    }
-    /// Room in an open transaction's journal for one `multiply_vops` of `s`. Throws std::bad_alloc.
-    void reserve_multiply(const VertexSet& s) {
-        if (Journal* j = adj_.journal()) j->reserve_multiply(s, adj_.words());
-    }
-    /// Right-multiplies the VOP of every vertex of `s` by `factor`, as one journal record.
+    void set_vop(std::uint64_t v, Vop c) noexcept { vop_[v] = c; }
+    /// Right-multiplies the VOP of every vertex of `s` by `factor`. O(|s|), or W for a mask.
     void multiply_vops(const VertexSet& s, Vop factor) noexcept {
-        if (factor == clifford::kIdentity) return;
-        if (Journal* j = adj_.journal()) j->record_multiply(s, factor, adj_.words());
         s.for_each(adj_.words(), [&](std::uint64_t x) { vop_[x] = clifford::product(vop_[x], factor); });
     }
-    /// Puts a VOP back without recording it: for rollbacks.
-    void restore_vop(std::uint64_t v, Vop c) noexcept { vop_[v] = c; }
 
     Adjacency& adj() noexcept { return adj_; }
     const Adjacency& adj() const noexcept { return adj_; }
 
-    // Graph primitives. The single-edge changes are not recorded in a transaction; engine
-    // operations make their edge changes as rewrites (engine/rewrite.h).
+    // Graph queries, and single-edge changes for building registers by hand (no undo log
+    // follows them; engine operations change edges through plans, engine/plan.h).
     bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept { return adj_.has_edge(a, b); }
     void add_edge(std::uint64_t a, std::uint64_t b) { adj_.add_edge(a, b); }
     void remove_edge(std::uint64_t a, std::uint64_t b) noexcept { adj_.remove_edge(a, b); }
@@ -89,9 +68,6 @@ public:
     std::uint64_t first_neighbour_other_than(std::uint64_t v, std::uint64_t w) const noexcept {
         return adj_.first_other_than(v, w);
     }
-    /// Copy of v's neighbour set with bit length n. O(n): for tests and diagnostics.
-    BitSet neighbours(std::uint64_t v) const;
-
     template <class F>
     void for_each_neighbour(std::uint64_t v, F&& f) const {
         adj_.for_each(v, f);
@@ -99,11 +75,6 @@ public:
 
     /// Same VOPs and same edges.
     friend bool operator==(const Register& a, const Register& b) noexcept;
-
-    /// Whether an operation that ran out of memory could not be undone, leaving the register in
-    /// no defined state. Every later operation refuses such a register.
-    bool unusable() const noexcept { return unusable_; }
-    void mark_unusable() noexcept { unusable_ = true; }
 
 private:
     struct Free {
@@ -113,11 +84,13 @@ private:
 
     std::unique_ptr<Vop[], Free> vop_;
     Adjacency adj_;
-    bool unusable_ = false;
 };
 
-/// A description of which invariant a register breaks, or an empty string. O(n + edges·log):
-/// for tests, after every operation of a randomised run.
+/// A description of the first invariant the register breaks, or an empty string: VOPs below
+/// 24; every row ascending, in range, without its own vertex, symmetric, with its degree and a
+/// shape and storage its degree allows; bit rows with zero padding; in a dense register every
+/// row a bit row at its place in the matrix. Reads only. O(n + edges·log) plus W per bit row:
+/// for tests, after every step of a randomised run.
 std::string check_invariants(const Register& reg);
 
 }  // namespace tessaryn

@@ -10,6 +10,7 @@
 #include "engine/peek.h"
 #include "engine/random.h"
 #include "engine/register.h"
+#include "engine/thread_state.h"
 #include "module/frame.h"
 #include "module/panic.h"
 #include "module/values.h"
@@ -59,6 +60,11 @@ struct IndexSet {
 
 // --- Operations: each names its argument shape, access, engine call and result conversion. ----
 
+// Most results are made after the engine call: if that fails, nothing was lost.
+struct NothingToPrepare {
+    bool make() noexcept { return true; }
+};
+
 template <Vop G>
 struct SingleQubitGate {
     using Args = OneIndex;
@@ -68,7 +74,8 @@ struct SingleQubitGate {
         single_qubit_gate(reg, a.q, G);
         return {};
     }
-    static PyObject* to_python(Unit) { Py_RETURN_NONE; }
+    using Prepared = NothingToPrepare;
+    static PyObject* to_python(Unit, Prepared&) { Py_RETURN_NONE; }
 };
 
 template <void (*Gate)(Register&, std::uint64_t, std::uint64_t)>
@@ -80,7 +87,8 @@ struct TwoQubitGate {
         Gate(reg, a.c, a.t);
         return {};
     }
-    static PyObject* to_python(Unit) { Py_RETURN_NONE; }
+    using Prepared = NothingToPrepare;
+    static PyObject* to_python(Unit, Prepared&) { Py_RETURN_NONE; }
 };
 
 template <clifford::Axis A>
@@ -88,19 +96,32 @@ struct Measurement {
     using Args = OneIndex;
     using Result = std::uint8_t;
     static constexpr Access kAccess = Access::exclusive;
+    // The result object exists before the qubit is measured: a measurement whose result could
+    // not be made afterwards would have collapsed the state without reporting the outcome.
+    struct Prepared {
+        Ref result;
+        bool make() {
+            result = Ref(make_measurement_result(0));
+            return static_cast<bool>(result);
+        }
+    };
     static std::uint8_t run(Register& reg, const Args& a) {
         ThreadRandom rng;
         return measure(reg, a.q, A, rng);
     }
-    static PyObject* to_python(std::uint8_t bit) { return make_measurement_result(bit); }
+    static PyObject* to_python(std::uint8_t bit, Prepared& p) {
+        set_measurement_result(p.result.get(), bit);
+        return p.result.release();
+    }
 };
 
 struct EntangledGroup {
     using Args = OneIndex;
     using Result = std::vector<std::uint64_t>;
     static constexpr Access kAccess = Access::shared;
+    using Prepared = NothingToPrepare;
     static Result run(const Register& reg, const Args& a) { return entangled_group(reg, a.q); }
-    static PyObject* to_python(const Result& group) {
+    static PyObject* to_python(const Result& group, Prepared&) {
         Ref set(PySet_New(nullptr));
         if (!set) return nullptr;
         for (const std::uint64_t q : group) {
@@ -121,7 +142,9 @@ struct Peek {
         ThreadRandom rng;
         return peek(reg, a.qubits, rng);
     }
-    static PyObject* to_python(const Result& results) {
+    // Made after the peek, which has put the register back by then: a failure loses nothing.
+    using Prepared = NothingToPrepare;
+    static PyObject* to_python(const Result& results, Prepared&) {
         Ref dict(PyDict_New());
         if (!dict) return nullptr;
         for (const PeekResult& r : results) {
@@ -133,10 +156,6 @@ struct Peek {
     }
 };
 
-constexpr const char* kUnusable =
-    "this simulator was left inconsistent by a call that failed midway and could not be undone; "
-    "it can no longer be used";
-
 // The frame every method shares: bind, check the receiver, borrow, convert, run, release, convert back.
 template <const FunctionDescription& D, class Op>
 PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -146,12 +165,8 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
         if (argv == nullptr) return nullptr;
         SimulatorObject* sim = receiver(self);
         if (sim == nullptr) return nullptr;
-        if (sim->reg.unusable()) {
-            // A call failed midway and its changes could not all be undone: what the register
-            // holds is no longer a state the calls made, so nothing may read or extend it.
-            PyErr_SetString(PyExc_RuntimeError, kUnusable);
-            return nullptr;
-        }
+        typename Op::Prepared prepared;
+        if (!prepared.make()) return nullptr;
         typename Op::Result result;
         {
             Borrow<Op::kAccess> borrow(sim->borrow_flag);
@@ -160,7 +175,7 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
             if (!a.convert(D, argv)) return nullptr;
             result = Op::run(sim->reg, a);
         }
-        return Op::to_python(std::move(result));
+        return Op::to_python(std::move(result), prepared);
     });
 }
 

@@ -205,6 +205,8 @@ PyObject* make_measurement_result(std::uint8_t bit) {
     return make_enum(g_measurement_result, bit);
 }
 
+void set_measurement_result(PyObject* result, std::uint8_t bit) noexcept { as_enum(result)->value = bit; }
+
 PyObject* make_axis(std::uint8_t axis) {
     require(axis_type());
     return make_enum(g_axis, axis);

@@ -15,6 +15,9 @@ PyTypeObject* axis_type() noexcept;
 
 /// New `MeasurementResult` for outcome bit 0 (PlusOne) or 1 (MinusOne); null with an error set.
 PyObject* make_measurement_result(std::uint8_t bit);
+/// Gives a `MeasurementResult` made by this module, not yet handed out, its outcome bit: for
+/// callers that make the object before the outcome exists.
+void set_measurement_result(PyObject* result, std::uint8_t bit) noexcept;
 /// New `Axis` for axis 0 (X), 1 (Y) or 2 (Z); null with an error set.
 PyObject* make_axis(std::uint8_t axis);
 /// New `Outcome` holding a result bit and an axis; null with an error set.

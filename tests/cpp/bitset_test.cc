@@ -1,4 +1,4 @@
-#include "engine/bitset.h"
+#include "bitset.h"
 
 #include <gtest/gtest.h>
 

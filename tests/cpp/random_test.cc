@@ -1,4 +1,5 @@
 #include "engine/random.h"
+#include "engine/thread_state.h"
 
 #include <gtest/gtest.h>
 

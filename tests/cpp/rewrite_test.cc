@@ -59,7 +59,7 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, bool r) {
             if (nq.empty()) return s;
             const std::uint64_t b = nq[0];
             const auto nb = members(reg, b);
-            const BitSet sq = reg.neighbours(q), sb = reg.neighbours(b);
+            const BitSet sq = testing::neighbours(reg, q), sb = testing::neighbours(reg, b);
             if (!r) {
                 right(reg, b, kSqrtIY);
                 for (auto c : nq)

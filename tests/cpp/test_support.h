@@ -8,6 +8,7 @@
 #include <deque>
 #include <random>
 
+#include "bitset.h"
 #include "engine/random.h"
 #include "engine/register.h"
 
@@ -75,6 +76,13 @@ inline Register scattered_register(std::mt19937_64& gen, int n, int k, double p,
         for (std::size_t j = i + 1; j < chosen.size(); ++j)
             if (edge(gen)) reg.add_edge(chosen[i], chosen[j]);
     return reg;
+}
+
+/// v's neighbours as a set of bit length n.
+inline BitSet neighbours(const Register& reg, std::uint64_t v) {
+    BitSet out(reg.size());
+    reg.for_each_neighbour(v, [&](std::uint64_t i) { out.insert(i); });
+    return out;
 }
 
 /// Fails the test with the broken invariant, if any.

@@ -1,4 +1,4 @@
-#include "engine/bitset.h"
+#include "bitset.h"
 
 #include <algorithm>
 
@@ -10,10 +10,10 @@ bool BitSet::insert(std::uint64_t i) {
     if (i >= bit_len_) {
         if (i == kNoVertex) fail("capacity overflow");
         grow(i + 1 - bit_len_);
-    } else if (bits::test(words_, i)) {
+    } else if (bits::test(words_.data(), i)) {
         return false;
     }
-    bits::set(words_, i);
+    bits::set(words_.data(), i);
     return true;
 }
 

@@ -1,0 +1,110 @@
+// One adjacency row: the neighbours of one vertex, in whichever of two shapes suits its degree.
+//
+// A row with few neighbours is a sorted list of 32-bit ids, held inside the row header up to
+// `Row::kInlineIds` ids and in a heap block beyond. A row with many neighbours is a bit row of
+// n bits (engine/bits.h). A sorted row becomes a bit row once its degree passes
+// `RowShapes::promote_above` (W/8 ids, W = ⌈n/64⌉ words per bit row), and a bit row becomes sorted
+// again once its degree falls below `demote_below`, a quarter of that; the gap keeps a row near
+// one threshold from changing shape on every edge. So a bit row has at least W/32 members and
+// scanning it costs at most 32 words per member, while a sorted row stays far smaller than a bit
+// row: every operation costs what the degrees involved cost, never n.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "engine/bits.h"
+#include "engine/ids.h"
+
+namespace tessaryn {
+
+/// Header of one row: its degree, its shape and its ids or words. All-zero bytes are the empty
+/// inline row, so a zero-filled array of rows is a graph without edges.
+struct Row {
+    static constexpr Id kInlineIds = 4;
+    static constexpr Id kBitsTag = 0xFFFFFFFFu;
+
+    Id degree;
+    // 0: ids inline; kBitsTag: bit row; otherwise the capacity of the heap block of ids.
+    Id tag;
+    union {
+        Id inline_ids[kInlineIds];
+        Id* ids;
+        Word* words;
+    };
+
+    bool is_bits() const noexcept { return tag == kBitsTag; }
+    bool is_inline() const noexcept { return tag == 0; }
+    /// Ids a sorted row can hold without growing.
+    Id capacity() const noexcept { return tag == 0 ? kInlineIds : tag; }
+    Id* id_data() noexcept { return tag == 0 ? inline_ids : ids; }
+    const Id* id_data() const noexcept { return tag == 0 ? inline_ids : ids; }
+    /// The ids of a sorted row, ascending.
+    std::span<const Id> id_span() const noexcept { return {id_data(), degree}; }
+};
+static_assert(sizeof(Row) == 24, "a row header is three words");
+
+/// Degrees at which rows change shape: a sorted row whose degree would pass `promote_above`
+/// becomes a bit row, a bit row whose degree falls below `demote_below` sorted again. A `dense`
+/// register keeps every row as bits, in one matrix.
+struct RowShapes {
+    Id promote_above;
+    Id demote_below;
+    bool dense = false;
+
+    /// The shapes that suit n vertices (see the top of this file).
+    static RowShapes for_vertices(std::uint64_t n) noexcept;
+};
+
+/// Registers up to this many vertices are dense: n bit rows cost at most 2 MiB, and word
+/// arithmetic on short rows beats lists of ids at every degree.
+inline constexpr std::uint64_t kDenseVertices = 4096;
+
+namespace rows {
+
+/// A sorted row with room for `capacity` ids holding the ids of `r` (sorted, at most that many).
+/// Throws std::bad_alloc.
+Row resized(const Row& r, std::size_t capacity);
+/// The room a sorted heap row of `degree` ids gets: a power of two, at least twice the inline room.
+std::size_t block_for(std::size_t degree) noexcept;
+/// A bit row of `words` words holding the ids of the sorted row `r`. Throws std::bad_alloc.
+Row promoted(const Row& r, std::size_t words);
+/// The sorted row, inline or in a block of twice the room it needs, holding the members of a bit
+/// row or of an oversized sorted row. Throws std::bad_alloc.
+Row compacted(const Row& r, std::size_t words);
+/// A deep copy. Throws std::bad_alloc.
+Row copy(const Row& r, std::size_t words);
+/// Frees the storage a row header owns (none for an inline row).
+void release(const Row& r) noexcept;
+
+/// Adds y, absent, to a row with room for it. O(degree) sorted, O(1) bits.
+inline void insert(Row& r, std::uint64_t y) noexcept {
+    if (r.is_bits())
+        bits::set(r.words, y);
+    else
+        sorted::insert(r.id_data(), r.degree, static_cast<Id>(y));
+    ++r.degree;
+}
+/// Removes y, present. O(degree) sorted, O(1) bits.
+inline void erase(Row& r, std::uint64_t y) noexcept {
+    if (r.is_bits())
+        bits::clear(r.words, y);
+    else
+        sorted::erase(r.id_data(), r.degree, static_cast<Id>(y));
+    --r.degree;
+}
+/// Replaces `from`, present, by `to`, absent. O(degree) sorted, O(1) bits.
+inline void replace(Row& r, Id from, Id to) noexcept {
+    if (r.degree == 1 && r.tag == 0) [[likely]] {
+        r.inline_ids[0] = to;  // a leaf: nothing to keep in order
+    } else if (r.is_bits()) {
+        bits::flip(r.words, from);
+        bits::flip(r.words, to);
+    } else {
+        sorted::replace(r.id_data(), r.degree, from, to);
+    }
+}
+
+}  // namespace rows
+}  // namespace tessaryn
