@@ -178,6 +178,11 @@ bool extract_index_set(PyObject* obj, Param p, std::vector<std::uint64_t>& out) 
         // Iteration itself failed (a subclass's iterator raised, or the set changed size).
         Ref exc = fetch_error();
         if (is_panic(exc.get())) resume_panic(std::move(exc));
+        if (PyErr_GivenExceptionMatches(exc.get(), PyExc_MemoryError)) {
+            // Out of memory is not a fault of the set: the call fails as any allocation would.
+            restore_error(std::move(exc));
+            return false;
+        }
         std::string text = "iterating over `qubits` failed";
         if (Ref str{PyObject_Str(exc.get())}) {
             if (const char* utf8 = PyUnicode_AsUTF8(str.get())) text += std::string(": ") + utf8;

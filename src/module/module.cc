@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/thread_state.h"
 #include "module/frame.h"
 #include "module/panic.h"
 #include "module/python.h"
@@ -59,7 +60,11 @@ PyObject* init_module() {
     }
     if (g_module != nullptr) return Py_NewRef(g_module);
 
-    if (!intern_param_names()) return nullptr;
+    // The per-thread state's key and fork rule, so that a system that refuses them fails the import
+    // rather than a later call.
+    prepare_thread_states();
+    // Made now rather than at the first fault, which may come when memory has run out.
+    if (panic_type() == nullptr || !intern_param_names()) return nullptr;
     Ref module(PyModule_Create2(&g_module_def, 1013));
     if (!module) return nullptr;
     if (!publish(module.get(), "MeasurementResult", measurement_result_type()) ||

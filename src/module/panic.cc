@@ -51,8 +51,10 @@ void report_fault(const Fault& fault) noexcept {
 void raise_panic(const std::string& message) noexcept {
     PyObject* type = panic_type();
     if (type == nullptr) abort_uncaught();
+    // Without the memory for the message, the failure to make it is what gets reported: a
+    // MemoryError, rather than ending the process.
     Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-    if (!text) abort_uncaught();
+    if (!text) return;
     PyErr_SetObject(type, text.get());
 }
 

@@ -30,7 +30,8 @@ bool is_panic(PyObject* exc) noexcept;
 /// Writes the fault diagnostic (source position and message) to standard error.
 void report_fault(const Fault& fault) noexcept;
 
-/// Sets a new `PanicException` carrying `message` as the pending error.
+/// Sets a new `PanicException` carrying `message` as the pending error (a MemoryError when the
+/// message cannot be made).
 void raise_panic(const std::string& message) noexcept;
 
 /// Given a fetched `PanicException`, writes a notice and the exception with its traceback to
