@@ -66,7 +66,10 @@ Adjacency Adjacency::clone() const {
     Adjacency copy(n_, {promote_above_, demote_below_, dense()});
     if (dense()) {
         std::memcpy(copy.matrix_, matrix_, static_cast<std::size_t>(n_) * words_ * sizeof(Word));
-        for (std::uint64_t v = 0; v < n_; ++v) copy.rows_[v].degree = rows_[v].degree;
+        for (std::uint64_t v = 0; v < n_; ++v) {
+            copy.rows_[v].degree = rows_[v].degree;
+            copy.rows_[v].tag = rows_[v].tag;
+        }
         return copy;
     }
     // Rows copied so far belong to `copy`, whose destructor frees them if a later one throws.
@@ -109,7 +112,7 @@ bool operator==(const Adjacency& a, const Adjacency& b) noexcept {
     for (std::uint64_t v = 0; v < a.n_; ++v) {
         const Row& ra = a.rows_[v];
         const Row& rb = b.rows_[v];
-        if (ra.degree != rb.degree) return false;
+        if (a.degree(v) != b.degree(v)) return false;
         if (ra.is_bits() && rb.is_bits()) {
             if (std::memcmp(ra.words, rb.words, a.words_ * sizeof(Word)) != 0) return false;
         } else if (!ra.is_bits() && !rb.is_bits()) {
@@ -137,8 +140,9 @@ std::string Adjacency::check() const {
             previous = x;
             ++count;
         });
-        if (count != r.degree)
-            return at(v) + "degree " + std::to_string(r.degree) + " but " + std::to_string(count) + " members";
+        if (count != degree(v))
+            return at(v) + "degree " + std::to_string(degree(v)) + " but " + std::to_string(count) + " members";
+        if (r.tag == Row::kStaleTag && !dense()) return at(v) + "a count left out of date in a register by degree";
         if (!ascending) return at(v) + "ids not strictly ascending";
         if (!in_range) return at(v) + "neighbour out of range or itself";
         if (!symmetric) return at(v) + "a neighbour does not list it";
@@ -207,10 +211,12 @@ void Adjacency::add_edge(std::uint64_t a, std::uint64_t b) {
 }
 
 void Adjacency::add_absent_edge(std::uint64_t a, std::uint64_t b) {
-    for (const std::uint64_t v : {a, b}) {
-        const Row& r = rows_[v];
-        if (!r.is_bits() && (r.degree >= r.capacity() || r.degree >= promote_above_))
-            make_room(v, r.degree + 1, nullptr);
+    if (!dense()) {
+        for (const std::uint64_t v : {a, b}) {
+            const Row& r = rows_[v];
+            if (!r.is_bits() && (r.degree >= r.capacity() || r.degree >= promote_above_))
+                make_room(v, r.degree + 1, nullptr);
+        }
     }
     rows::insert(rows_[a], b);
     rows::insert(rows_[b], a);
@@ -244,23 +250,39 @@ void Adjacency::isolate(std::uint64_t q, RowScratch& s) noexcept {
         rows::erase(rows_[x], q);
         if (!dense()) note_if_oversized(x, s);
     });
-    if (rq.is_bits()) std::memset(rq.words, 0, words_ * sizeof(Word));
+    if (rq.is_bits()) {
+        std::memset(rq.words, 0, words_ * sizeof(Word));
+        rq.tag = Row::kBitsTag;
+    }
     rq.degree = 0;
     if (!dense()) note_if_oversized(q, s);
 }
 
 void Adjacency::exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u,
                          const VertexSet& only_v) noexcept {
+    if (dense()) {
+        // In one matrix, moving a vertex over either way flips u's and v's bits in its row; u and v
+        // keep their places and swap their words, after which each lists itself, not the other.
+        const std::size_t ku = bits::word_of(u), kv = bits::word_of(v);
+        const Word bu = bits::bit_of(u), bv = bits::bit_of(v);
+        const auto move = [&](std::uint64_t x) {
+            Word* w = matrix_ + x * words_;
+            w[ku] ^= bu;
+            w[kv] ^= bv;
+        };
+        only_u.for_each(words_, move);
+        only_v.for_each(words_, move);
+        std::swap_ranges(rows_[u].words, rows_[u].words + words_, rows_[v].words);
+        std::swap(rows_[u].degree, rows_[v].degree);
+        std::swap(rows_[u].tag, rows_[v].tag);
+        move(u);
+        move(v);
+        return;
+    }
     const Id iu = static_cast<Id>(u), iv = static_cast<Id>(v);
     only_u.for_each(words_, [&](std::uint64_t x) { rows::replace(rows_[x], iu, iv); });
     only_v.for_each(words_, [&](std::uint64_t x) { rows::replace(rows_[x], iv, iu); });
-    if (dense()) {
-        // Rows of a dense register stay at their place in the matrix: swap the words.
-        std::swap_ranges(rows_[u].words, rows_[u].words + words_, rows_[v].words);
-        std::swap(rows_[u].degree, rows_[v].degree);
-    } else {
-        std::swap(rows_[u], rows_[v]);
-    }
+    std::swap(rows_[u], rows_[v]);
     // Each now holds the other's row, which lists itself where the other should be.
     rows::replace(rows_[u], iu, iv);
     rows::replace(rows_[v], iv, iu);

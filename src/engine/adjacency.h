@@ -92,9 +92,24 @@ public:
     Id demote_below() const noexcept { return demote_below_; }
 
     const Row& row(std::uint64_t v) const noexcept { return rows_[v]; }
-    /// O(1).
-    std::uint64_t degree(std::uint64_t v) const noexcept { return rows_[v].degree; }
-    bool isolated(std::uint64_t v) const noexcept { return rows_[v].degree == 0; }
+    /// O(1), except for a bit row of a dense register rewritten whole and not settled since: a
+    /// count of W words, every time (see `settle`).
+    std::uint64_t degree(std::uint64_t v) const noexcept {
+        const Row& r = rows_[v];
+        if (r.tag == Row::kStaleTag) [[unlikely]]
+            return count(r);
+        return r.degree;
+    }
+    bool isolated(std::uint64_t v) const noexcept { return degree(v) == 0; }
+    /// Brings v's degree up to date after whole-row rewrites, so that asking for it is O(1)
+    /// again: for operations about to ask several times. O(W) once, O(1) when up to date.
+    void settle(std::uint64_t v) noexcept {
+        Row& r = rows_[v];
+        if (r.tag == Row::kStaleTag) [[unlikely]] {
+            r.degree = static_cast<Id>(count(r));
+            r.tag = Row::kBitsTag;
+        }
+    }
     /// Whether i is in v's row. Bit row O(1); sorted row O(log deg).
     bool contains(std::uint64_t v, std::uint64_t i) const noexcept;
     /// Whether a and b are adjacent, read from whichever row answers fastest.
@@ -120,7 +135,7 @@ public:
     /// v's neighbours as a set that reads the row itself: valid until the row changes. O(1).
     VertexSet row_set(std::uint64_t v) const noexcept {
         const Row& r = rows_[v];
-        return r.is_bits() ? VertexSet::bits(r.words, r.degree) : VertexSet::list(r.id_span());
+        return r.is_bits() ? VertexSet::bits(r.words, degree(v)) : VertexSet::list(r.id_span());
     }
 
     /// Single edges between distinct a and b, for changes no undo log follows. Adding either
@@ -172,6 +187,7 @@ public:
 
 private:
     void swap_with(Adjacency& other) noexcept;
+    std::uint64_t count(const Row& r) const noexcept { return bits::count({r.words, words_}); }
     bool has_edge_sorted(std::uint64_t a, std::uint64_t b) const noexcept;
     // Gives the sorted row v room for `degree` ids, as a larger block or a bit row.
     void make_room(std::uint64_t v, std::uint64_t degree, RowKeeper* keeper);
@@ -188,7 +204,6 @@ private:
     // The halves of a rewrite, defined in toggles.cc.
     struct Needs;
     void reserve_group(const ToggleGroup& g, RowScratch& s, RowKeeper* keeper, Needs& need);
-    void reserve_dense(std::span<const ToggleGroup> groups, RowScratch& s);
     void apply_group(const ToggleGroup& g, RowScratch& s) noexcept;
     void apply_dense(const ToggleGroup& g, RowScratch& s) noexcept;
     void xor_bits(Row& r, const Word* mask, Id self) noexcept;

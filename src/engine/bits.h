@@ -74,6 +74,13 @@ void for_each(std::span<const Word> w, F&& f) {
         for (Word x = w[k]; x != 0; x &= x - 1) f(lowest(k, x));
 }
 
+/// dst ^= src, then `self` cleared.
+inline void xor_skipping(std::span<Word> dst, const Word* __restrict src, std::uint64_t self) {
+    Word* __restrict out = dst.data();
+    for (std::size_t k = 0; k < dst.size(); ++k) out[k] ^= src[k];
+    clear(out, self);
+}
+
 /// dst ^= src, then `self` cleared, and returns the number of members dst then has. Counting
 /// while the words pass costs a popcount per word, far less than a second pass would.
 inline std::uint64_t xor_counting(std::span<Word> dst, const Word* __restrict src, std::uint64_t self) {

@@ -88,6 +88,8 @@ void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench
 // cz once checked, with the thread's workbench unless one is `given`.
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* given = nullptr) {
     const bool recording = given != nullptr && given->journal.open();
+    reg.settle(a);
+    reg.settle(b);
     if (!recording && !needs_reduction(reg, a, b) && !needs_reduction(reg, b, a)) {
         // Nothing to reduce, so neither step 3 nor the re-test of a changes anything either.
         apply_table_alone(reg, a, b, given);

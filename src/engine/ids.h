@@ -57,7 +57,21 @@ void replace(Id* ids, std::size_t size, Id from, Id to) noexcept;
 
 /// Merges `part` into the `size` ids at `out`, which has room for them all and shares no id with
 /// `part`; returns the merged size. O(size + part).
-std::size_t merge_in(Id* out, std::size_t size, std::span<const Id> part) noexcept;
+inline std::size_t merge_in(Id* out, std::size_t size, std::span<const Id> part) noexcept {
+    // From the back, in place: the merged prefix only moves right. Which side gives the next id
+    // is as good as random, so the merge advances by comparison rather than by branch.
+    std::size_t i = size, j = part.size(), k = size + part.size();
+    while (i > 0 && j > 0) {
+        const Id x = out[i - 1], y = part[j - 1];
+        const bool from_out = x > y;
+        out[--k] = from_out ? x : y;
+        i -= from_out;
+        j -= !from_out;
+    }
+    while (j > 0) out[--k] = part[--j];
+    return size + part.size();
+}
+
 
 }  // namespace sorted
 }  // namespace tessaryn

@@ -10,9 +10,9 @@ namespace {
 
 using namespace clifford;
 
-// The most sets a reduction takes from the scratch: three classes, then the unions of the
-// longest graph effect (two_complements below).
-constexpr std::size_t kSetsPerReduction = 8;
+// The most sets a reduction takes from the scratch: three classes, then the three sets a pivot or
+// two complementations build.
+constexpr std::size_t kSetsPerReduction = 6;
 
 // A vertex as a one-member set, in `scope`.
 VertexSet just(std::uint64_t v, Scratch::Scope& scope) {
@@ -23,15 +23,21 @@ VertexSet just(std::uint64_t v, Scratch::Scope& scope) {
 
 // The edges of complementing about `first`, then about `second` (its neighbour), as one rewrite.
 // With X, Y and B the neighbours of first alone, of second alone and of both, the first
-// complementation toggles the pairs of S1 = X ∪ B ∪ {second}, after which second's neighbours
-// are S2 = X ∪ Y ∪ {first}; the second toggles the pairs of S2. Pairs inside X are toggled twice,
-// so X toggles with everything else of S1 ∪ S2, B ∪ {second} within S1, Y ∪ {first} within S2.
+// complementation toggles the pairs of S1 = X ∪ B ∪ {second} = N(first), after which second's
+// neighbours are S2 = X ∪ Y ∪ {first}; the second toggles the pairs of S2. Pairs inside X are
+// toggled twice, so X toggles with everything else of S1 ∪ S2, which is N(second) ∪ {second};
+// B and second toggle within S1, Y and first within S2. Rows of the plan's members may move, so
+// S1 is a copy of first's row.
 void two_complements(Plan& plan, std::uint64_t first, std::uint64_t second, const VertexSet& x, const VertexSet& y,
-                     const VertexSet& b, std::size_t words, Scratch::Scope& scope) {
+                     const VertexSet& b, const Adjacency& adj, Scratch::Scope& scope) {
     const VertexSet f = just(first, scope), s = just(second, scope);
-    plan.toggle(x, unite({b, y, f, s}, words, scope));
-    plan.toggle(unite({b, s}, words, scope), unite({x, b, s}, words, scope));
-    plan.toggle(unite({y, f}, words, scope), unite({x, y, f}, words, scope));
+    const VertexSet s1 = copy(adj.row_set(first), adj.words(), scope);
+    if (!x.empty()) plan.toggle(x, unite({adj.row_set(second), s}, adj.words(), scope));
+    plan.toggle(b, s1);
+    plan.toggle(s, s1);
+    const VertexSet s2 = unite({x, y, f}, adj.words(), scope);
+    plan.toggle(y, s2);
+    plan.toggle(f, s2);
 }
 
 // A pivot on the edge a–c toggles every edge between two different classes of their neighbours,
@@ -62,10 +68,10 @@ void plan_edges(Plan& plan, GraphEffect effect, std::uint64_t a, std::uint64_t c
             break;
         }
         case GraphEffect::a_then_c:
-            two_complements(plan, a, c, k.only_u, k.only_v, k.both, words, scope);
+            two_complements(plan, a, c, k.only_u, k.only_v, k.both, adj, scope);
             break;
         case GraphEffect::c_then_a:
-            two_complements(plan, c, a, k.only_v, k.only_u, k.both, words, scope);
+            two_complements(plan, c, a, k.only_v, k.only_u, k.both, adj, scope);
             break;
         case GraphEffect::pivot:
             pivot(plan, a, c, k, words, scope);
@@ -96,6 +102,8 @@ void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb) 
     if (start == kIdentity) return;
     std::uint64_t c = reg.first_neighbour_other_than(a, b);
     if (c == kNoVertex) c = b;
+    reg.settle(a);
+    reg.settle(c);
     const ReductionWord& word = REDUCTION_WORD[start];
     if (!reg.has_edge(a, c)) {
         // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.

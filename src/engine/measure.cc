@@ -42,6 +42,7 @@ std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng, 
     const bool r = random_bit(rng);
     const std::uint64_t b = reg.first_neighbour(q);
     if (b == kNoVertex) fail("Self.adjacent[node] is non-empty");
+    reg.settle(b);
 
     // With P = N(q), Q = N(b) and R = P ∩ Q, the rule toggles each pair {c, d}, c ∈ P, d ∈ Q,
     // c ≠ d, once, then each pair inside R (undoing the pairs of R that the first step
@@ -80,6 +81,7 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rn
 
 std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng, Workbench& wb) {
     check_index(reg.size(), q);
+    reg.settle(q);
     // Carry P_axis through q's operator: vop† · P · vop = ±P_G on the graph state.
     const Vop l = adjoint(reg.vop(q));
     const auto a = static_cast<std::uint8_t>(axis);

@@ -6,40 +6,39 @@ namespace tessaryn {
 
 void Plan::overflow() noexcept { internal_error("a plan with more changes of one kind than it holds"); }
 
-void Plan::set_vop(std::uint64_t v, Vop value) noexcept { writes_.push({v, value}); }
-
-void Plan::multiply_vops(const VertexSet& s, Vop factor) noexcept {
-    if (factor != clifford::kIdentity && !s.empty()) products_.push({s, factor});
-}
-
-void Plan::toggle(const VertexSet& members, const VertexSet& operand) noexcept {
-    if (!members.empty() && !operand.empty()) groups_.push({members, operand});
-}
-
-void Plan::isolate(std::uint64_t q) noexcept {
-    cut_ = static_cast<Id>(q);
-    cuts_ = true;
-}
-
-void Plan::exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u, const VertexSet& only_v) noexcept {
-    exchange_.push({u, v, only_u, only_v});
+void Plan::apply(Register& reg, std::span<const ToggleGroup> groups, bool cut, RowScratch& rows) const noexcept {
+    for (const Write& w : writes_.view()) reg.set_vop(w.v, w.value);
+    for (const Product& p : products_.view()) reg.multiply_vops(p.set, p.factor);
+    Adjacency& adj = reg.adj();
+    adj.apply_toggles(groups, rows);
+    if (cut) adj.isolate(cut_, rows);
+    for (const Exchange& e : exchange_.view()) adj.exchange(e.u, e.v, e.only_u, e.only_v);
 }
 
 void carry_out(Register& reg, const Plan& plan, Workbench& wb) {
+    if (wb.journal.open()) {
+        carry_out_recorded(reg, plan, wb);
+        return;
+    }
     Adjacency& adj = reg.adj();
-    const std::size_t words = adj.words();
-    Journal* undo = wb.journal.open() ? &wb.journal : nullptr;
-    std::span<const ToggleGroup> groups = plan.groups_.view();
-    const auto writes = plan.writes_.view();
-    const auto products = plan.products_.view();
-    const auto exchange = plan.exchange_.view();
+    const std::span<const ToggleGroup> groups = plan.groups_.view();
+    // Everything that can fail, before anything changes.
+    adj.reserve_toggles(groups, wb.rows, nullptr);
+    if (plan.cuts_ && !adj.dense()) wb.rows.reserve_shrunk(adj.degree(plan.cut_) + 1);
+    plan.apply(reg, groups, plan.cuts_, wb.rows);
+    adj.normalize(wb.rows);
+}
 
-    // An undo log replays rewrites, so a cut is recorded as one: the vertex against a copy of its
+void carry_out_recorded(Register& reg, const Plan& plan, Workbench& wb) {
+    Adjacency& adj = reg.adj();
+    Journal& undo = wb.journal;
+    const std::size_t words = adj.words();
+    std::span<const ToggleGroup> groups = plan.groups_.view();
+    // The undo log replays rewrites, so a cut is made as one: the vertex against a copy of its
     // neighbours, both ways.
     Scratch::Scope scope(wb.scratch);
     ToggleGroup cut[2];
-    const bool cut_directly = plan.cuts_ && undo == nullptr;
-    if (plan.cuts_ && undo != nullptr && !adj.isolated(plan.cut_)) {
+    if (plan.cuts_ && !adj.isolated(plan.cut_)) {
         const VertexSet q = VertexSet::list({&plan.cut_, 1});
         const VertexSet nq = copy(adj.row_set(plan.cut_), words, scope);
         cut[0] = {q, nq};
@@ -47,29 +46,20 @@ void carry_out(Register& reg, const Plan& plan, Workbench& wb) {
         groups = cut;
     }
 
-    // Everything that can fail, before anything changes.
-    adj.reserve_toggles(groups, wb.rows, undo);
-    if (cut_directly && !adj.dense()) wb.rows.reserve_shrunk(adj.degree(plan.cut_) + 1);
-    if (undo != nullptr) {
-        std::size_t room = writes.size() * Journal::vop_words();
-        for (const auto& p : products) room += Journal::multiply_words(p.set, words);
-        if (!groups.empty()) room += Journal::toggles_words(groups, words);
-        for (const auto& e : exchange) room += Journal::exchange_words(e.only_u, e.only_v, words);
-        undo->reserve(room);
-    }
+    // Everything that can fail, before anything changes: rows (whose old storage the log keeps),
+    // then the log's room for exactly the records below.
+    adj.reserve_toggles(groups, wb.rows, &undo);
+    std::size_t room = plan.writes_.count * Journal::vop_words();
+    for (const Plan::Product& p : plan.products_.view()) room += Journal::multiply_words(p.set, words);
+    if (!groups.empty()) room += Journal::toggles_words(groups, words);
+    for (const Plan::Exchange& e : plan.exchange_.view()) room += Journal::exchange_words(e.only_u, e.only_v, words);
+    undo.reserve(room);
 
-    if (undo != nullptr) {
-        for (const auto& w : writes) undo->record_vop(w.v, reg.vop(w.v));
-        for (const auto& p : products) undo->record_multiply(p.set, p.factor, words);
-        if (!groups.empty()) undo->record_toggles(groups, words);
-        for (const auto& e : exchange) undo->record_exchange(e.u, e.v, e.only_u, e.only_v, words);
-    }
-    for (const auto& w : writes) reg.set_vop(w.v, w.value);
-    for (const auto& p : products) reg.multiply_vops(p.set, p.factor);
-    adj.apply_toggles(groups, wb.rows);
-    if (cut_directly) adj.isolate(plan.cut_, wb.rows);
-    for (const auto& e : exchange) adj.exchange(e.u, e.v, e.only_u, e.only_v);
-    if (undo == nullptr) adj.normalize(wb.rows);
+    for (const Plan::Write& w : plan.writes_.view()) undo.record_vop(w.v, reg.vop(w.v));
+    for (const Plan::Product& p : plan.products_.view()) undo.record_multiply(p.set, p.factor, words);
+    if (!groups.empty()) undo.record_toggles(groups, words);
+    for (const Plan::Exchange& e : plan.exchange_.view()) undo.record_exchange(e.u, e.v, e.only_u, e.only_v, words);
+    plan.apply(reg, groups, false, wb.rows);
 }
 
 void Transaction::commit() noexcept {

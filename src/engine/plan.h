@@ -30,24 +30,38 @@ struct Workbench {
 
 /// One change to a register: VOP changes on vertices that nothing else in the plan changes the
 /// VOP of, then a rewrite of edges (toggle groups, or the cut of one vertex), then an exchange.
-/// The sets it names must stay valid until it is carried out; a set may read a row that the plan
-/// changes only if the rows it reads are changed after it is used (VOP sets are used first).
+/// The sets it names must stay valid until it is carried out. A set that reads a row
+/// (Adjacency::row_set) is valid only while that row keeps its content and its storage, which
+/// reserving may move: it may name the row of no member of the plan's groups (the cut vertex's
+/// row serves the VOP changes, which come first).
 class Plan {
 public:
     /// vop[v] ← value.
-    void set_vop(std::uint64_t v, Vop value) noexcept;
+    void set_vop(std::uint64_t v, Vop value) noexcept { writes_.push({v, value}); }
     /// vop[x] ← vop[x] · factor for every x of s. Identity factors and empty sets are left out.
-    void multiply_vops(const VertexSet& s, Vop factor) noexcept;
+    void multiply_vops(const VertexSet& s, Vop factor) noexcept {
+        if (factor != clifford::kIdentity && !s.empty()) products_.push({s, factor});
+    }
     /// Toggles every edge between a member and the operand (engine/vertex_set.h, ToggleGroup).
     /// Groups with no member or no operand are left out.
-    void toggle(const VertexSet& members, const VertexSet& operand) noexcept;
+    void toggle(const VertexSet& members, const VertexSet& operand) noexcept {
+        if (!members.empty() && !operand.empty()) groups_.push({members, operand});
+    }
     /// Cuts every edge of q. A plan either cuts or toggles.
-    void isolate(std::uint64_t q) noexcept;
+    void isolate(std::uint64_t q) noexcept {
+        cut_ = static_cast<Id>(q);
+        cuts_ = true;
+    }
     /// After the rewrite, exchanges u and v (Adjacency::exchange).
-    void exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u, const VertexSet& only_v) noexcept;
+    void exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u, const VertexSet& only_v) noexcept {
+        exchange_.push({u, v, only_u, only_v});
+    }
 
 private:
     friend void carry_out(Register& reg, const Plan& plan, Workbench& wb);
+    friend void carry_out_recorded(Register& reg, const Plan& plan, Workbench& wb);
+    // The VOP changes, then the edge changes given as `groups` or the cut.
+    void apply(Register& reg, std::span<const ToggleGroup> groups, bool cut, RowScratch& rows) const noexcept;
     // Room for a few items, left uninitialised: a plan is made for every operation, and clearing
     // slots it does not use would cost more than a small operation.
     template <class T, std::size_t N>
@@ -80,7 +94,7 @@ private:
 
     Slots<Write, 2> writes_;
     Slots<Product, 3> products_;
-    Slots<ToggleGroup, 4> groups_;
+    Slots<ToggleGroup, 5> groups_;
     Slots<Exchange, 1> exchange_;
     Id cut_ = 0;  // the vertex to cut, when `cuts_`
     bool cuts_ = false;
@@ -90,6 +104,8 @@ private:
 /// std::bad_alloc with nothing changed (rows may keep storage grown for the attempt). Inside a
 /// transaction the change is recorded; outside, rows it left oversized get compact shapes.
 void carry_out(Register& reg, const Plan& plan, Workbench& wb);
+/// carry_out inside a transaction: also reserves undo room for the plan and records it.
+void carry_out_recorded(Register& reg, const Plan& plan, Workbench& wb);
 
 /// Records the plans carried out on a register through `wb` until committed; otherwise the
 /// destructor rolls them all back, so an exception leaves the register as it was. Inside another

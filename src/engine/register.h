@@ -58,8 +58,10 @@ public:
     void add_edge(std::uint64_t a, std::uint64_t b) { adj_.add_edge(a, b); }
     void remove_edge(std::uint64_t a, std::uint64_t b) noexcept { adj_.remove_edge(a, b); }
     void toggle_edge(std::uint64_t a, std::uint64_t b) { adj_.toggle_edge(a, b); }
-    /// Number of neighbours. O(1).
+    /// Number of neighbours. O(1) (but see Adjacency::settle).
     std::uint64_t degree(std::uint64_t v) const noexcept { return adj_.degree(v); }
+    /// Adjacency::settle.
+    void settle(std::uint64_t v) noexcept { adj_.settle(v); }
     /// O(1).
     bool isolated(std::uint64_t v) const noexcept { return adj_.isolated(v); }
     /// Smallest neighbour of v, or kNoVertex.

@@ -24,9 +24,12 @@ namespace tessaryn {
 struct Row {
     static constexpr Id kInlineIds = 4;
     static constexpr Id kBitsTag = 0xFFFFFFFFu;
+    static constexpr Id kStaleTag = 0xFFFFFFFEu;
 
     Id degree;
-    // 0: ids inline; kBitsTag: bit row; otherwise the capacity of the heap block of ids.
+    // 0: ids inline; kBitsTag: bit row; kStaleTag: bit row of a dense register whose `degree` is
+    // out of date, as a whole-row XOR leaves it (counting would cost as much again as the XOR);
+    // otherwise the capacity of the heap block of ids.
     Id tag;
     union {
         Id inline_ids[kInlineIds];
@@ -34,7 +37,7 @@ struct Row {
         Word* words;
     };
 
-    bool is_bits() const noexcept { return tag == kBitsTag; }
+    bool is_bits() const noexcept { return tag >= kStaleTag; }
     bool is_inline() const noexcept { return tag == 0; }
     /// Ids a sorted row can hold without growing.
     Id capacity() const noexcept { return tag == 0 ? kInlineIds : tag; }
@@ -80,19 +83,23 @@ void release(const Row& r) noexcept;
 
 /// Adds y, absent, to a row with room for it. O(degree) sorted, O(1) bits.
 inline void insert(Row& r, std::uint64_t y) noexcept {
-    if (r.is_bits())
+    if (r.is_bits()) {
         bits::set(r.words, y);
-    else
+        r.degree += r.tag != Row::kStaleTag;
+    } else {
         sorted::insert(r.id_data(), r.degree, static_cast<Id>(y));
-    ++r.degree;
+        ++r.degree;
+    }
 }
 /// Removes y, present. O(degree) sorted, O(1) bits.
 inline void erase(Row& r, std::uint64_t y) noexcept {
-    if (r.is_bits())
+    if (r.is_bits()) {
         bits::clear(r.words, y);
-    else
+        r.degree -= r.tag != Row::kStaleTag;
+    } else {
         sorted::erase(r.id_data(), r.degree, static_cast<Id>(y));
-    --r.degree;
+        --r.degree;
+    }
 }
 /// Replaces `from`, present, by `to`, absent. O(degree) sorted, O(1) bits.
 inline void replace(Row& r, Id from, Id to) noexcept {

@@ -162,7 +162,8 @@ struct Adjacency::Needs {
 
 void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, RowScratch& s, RowKeeper* keeper) {
     if (dense()) {
-        reserve_dense(groups, s);
+        // Bit rows only, which never need room: just the scratch, the same for every rewrite.
+        s.reserve_dense(words_);
         return;
     }
     Needs need;
@@ -202,21 +203,6 @@ void Adjacency::reserve_group(const ToggleGroup& g, RowScratch& s, RowKeeper* ke
     }
     if (sorted_rows && g.operand.mask != nullptr) need.listed = std::max(need.listed, g.operand.count);
     need.members += g.members.count;
-}
-
-void Adjacency::reserve_dense(std::span<const ToggleGroup> groups, RowScratch& s) {
-    // Bit rows only, which never need room: just the scratch the operands may want.
-    if (s.dense_words >= words_) [[likely]]
-        return;
-    std::size_t packed = 0;
-    bool mask = false;
-    for (const ToggleGroup& g : groups) {
-        if (g.members.empty() || g.operand.empty()) continue;
-        packed = std::max(packed, packed_words(g.operand.count, words_));
-        mask = mask || (g.operand.mask == nullptr && wants_mask(g.operand.count, words_));
-    }
-    s.packed.reserve(packed);
-    if (mask) s.mask.reserve(words_);
 }
 
 void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, RowScratch& s) noexcept {
@@ -266,10 +252,17 @@ void Adjacency::apply_dense(const ToggleGroup& g, RowScratch& s) noexcept {
         }
     }
     const Word* mask = forms.mask();
-    each_member([&](Id x) { xor_bits(rows_[x], mask, x); });
+    each_member([&](Id x) {
+        // Counting the result would cost as much again as the XOR: the row is counted when its
+        // degree is next asked for.
+        Row& r = rows_[x];
+        bits::xor_skipping({r.words, words_}, mask, x);
+        r.tag = Row::kStaleTag;
+    });
 }
 
 void Adjacency::xor_bits(Row& r, const Word* mask, Id self) noexcept {
+    // A register by degree needs the count to choose shapes (a dense one counts later).
     r.degree = static_cast<Id>(bits::xor_counting({r.words, words_}, mask, self));
 }
 
@@ -285,7 +278,7 @@ void Adjacency::flip_bits(Row& r, const Word* pairs, std::size_t count, Id self)
         were_set += static_cast<std::uint64_t>(std::popcount(w[k] & mask));
         w[k] ^= mask;
     }
-    r.degree = static_cast<Id>(r.degree + flipped - 2 * were_set);
+    if (r.tag != Row::kStaleTag) r.degree = static_cast<Id>(r.degree + flipped - 2 * were_set);
 }
 
 void Adjacency::toggle_sorted(Row& r, std::span<const Id> operand, Id self, RowScratch& s) noexcept {

@@ -103,41 +103,6 @@ Classes classify(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std:
     return {c.only_v, c.only_u, c.both};
 }
 
-VertexSet unite(std::span<const VertexSet> parts, std::size_t words, Scratch::Scope& scope) {
-    // Which parts are empty changes from call to call, so the survey does not branch on it.
-    std::size_t total = 0, nonempty = 0, masks = 0;
-    const VertexSet* only = parts.data();
-    for (const VertexSet& p : parts) {
-        total += p.count;
-        nonempty += !p.empty();
-        only = p.empty() ? only : &p;
-        masks += p.mask != nullptr;
-    }
-    if (nonempty == 0) return {};
-    if (nonempty == 1) return *only;
-    if (masks == 0) {
-        Id* out = scope.ids(total);
-        std::size_t size = 0;
-        for (const VertexSet& p : parts) size = sorted::merge_in(out, size, p.ids);
-        return VertexSet::list({out, size});
-    }
-    // Empty masks hold zeros: ORing them in costs less than deciding to leave them out.
-    Word* out = nullptr;
-    for (const VertexSet& p : parts) {
-        if (p.mask == nullptr) continue;
-        if (out == nullptr) {
-            out = scope.words(words);
-            std::memcpy(out, p.mask, words * sizeof(Word));
-        } else {
-            bits::or_into({out, words}, p.mask);
-        }
-    }
-    for (const VertexSet& p : parts)
-        if (p.mask == nullptr)
-            for (const Id x : p.ids) bits::set(out, x);
-    return VertexSet::bits(out, total);
-}
-
 VertexSet copy(const VertexSet& s, std::size_t words, Scratch::Scope& scope) {
     if (s.mask != nullptr) {
         Word* out = scope.words(words);

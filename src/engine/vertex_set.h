@@ -58,13 +58,42 @@ Classes classify(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std:
 
 /// The union of pairwise disjoint sets, taken from `scope`: a list when every part is a list, a
 /// mask otherwise; a single non-empty part is returned as it is. Cost: the parts' sizes, plus W
-/// when there is a mask.
-VertexSet unite(std::span<const VertexSet> parts, std::size_t words, Scratch::Scope& scope);
-
-/// The same for a few parts written in place: unite({a, b, c}, words, scope).
+/// when there is a mask. Inline, so that the loops over the parts unroll where it is called:
+/// unions of a few short lists are common, and their cost is mostly this overhead.
 template <std::size_t N>
 VertexSet unite(const VertexSet (&parts)[N], std::size_t words, Scratch::Scope& scope) {
-    return unite(std::span<const VertexSet>(parts, N), words, scope);
+    // Which parts are empty changes from call to call, so the survey does not branch on it.
+    std::size_t total = 0, nonempty = 0, masks = 0;
+    const VertexSet* only = parts;
+    for (const VertexSet& p : parts) {
+        total += p.count;
+        nonempty += !p.empty();
+        only = p.empty() ? only : &p;
+        masks += p.mask != nullptr;
+    }
+    if (nonempty == 0) return {};
+    if (nonempty == 1) return *only;
+    if (masks == 0) {
+        Id* out = scope.ids(total);
+        std::size_t size = 0;
+        for (const VertexSet& p : parts) size = sorted::merge_in(out, size, p.ids);
+        return VertexSet::list({out, size});
+    }
+    // Empty masks hold zeros: ORing them in costs less than deciding to leave them out.
+    const Word* in[N];
+    std::size_t m = 0;
+    for (const VertexSet& p : parts)
+        if (p.mask != nullptr) in[m++] = p.mask;
+    Word* out = scope.words(words);
+    for (std::size_t k = 0; k < words; ++k) {
+        Word w = in[0][k];
+        for (std::size_t i = 1; i < m; ++i) w |= in[i][k];
+        out[k] = w;
+    }
+    for (const VertexSet& p : parts)
+        if (p.mask == nullptr)
+            for (const Id x : p.ids) bits::set(out, x);
+    return VertexSet::bits(out, total);
 }
 
 /// A copy of `s` in `scope`, for a set whose source is about to change.
