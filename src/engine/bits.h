@@ -98,11 +98,6 @@ inline std::uint64_t xor_counting(std::span<Word> dst, const Word* __restrict sr
     return total;
 }
 
-/// dst |= src, word by word.
-inline void or_into(std::span<Word> dst, const Word* src) {
-    for (std::size_t k = 0; k < dst.size(); ++k) dst[k] |= src[k];
-}
-
 /// Members of a, of b or of both, counted: the three ways two rows split, in one pass.
 struct SplitCounts {
     std::uint64_t only_a = 0, only_b = 0, both = 0;

@@ -1,7 +1,6 @@
 #include "engine/scratch.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 #include "engine/fault.h"
@@ -34,12 +33,6 @@ void* Scratch::take_from_next(std::size_t bytes) {
 void Scratch::reserve(std::size_t bytes) {
     if (used_ + bytes <= size_[chunk_]) return;
     next_chunk(bytes);
-}
-
-Word* Scratch::Scope::zeroed_words(std::size_t count) {
-    Word* w = words(count);
-    if (count != 0) std::memset(w, 0, count * sizeof(Word));
-    return w;
 }
 
 void Scratch::Scope::taken_through_outer_scope() noexcept {

@@ -42,8 +42,6 @@ public:
         /// Uninitialised room for `count` ids or words. Throws std::bad_alloc.
         Id* ids(std::size_t count) { return static_cast<Id*>(take(bytes_for_ids(count))); }
         Word* words(std::size_t count) { return static_cast<Word*>(take(bytes_for_words(count))); }
-        /// Room for `count` words, all zero.
-        Word* zeroed_words(std::size_t count);
 
     private:
         void* take(std::size_t bytes) {

@@ -38,6 +38,7 @@ TEST(Measure, matches_projection_of_state_vector) {
                     ScriptedSource rng;
                     rng.push_bit(forced);
                     const int outcome = measure(reg, q, axis, rng);
+                    TESSARYN_EXPECT_VALID(reg);
                     const double p = before.probability(q, int(axis), outcome);
                     ASSERT_TRUE(std::abs(p - 0.5) < 1e-9 || std::abs(p - 1) < 1e-9) << "p = " << p;
                     EXPECT_EQ(rng.drawn() == 0, std::abs(p - 1) < 1e-9);

@@ -88,6 +88,7 @@ TEST(Peek, outcomes_are_jointly_possible_in_the_state_vector) {
             if (gen() % 3 != 0) qubits.push_back(q);
         const auto out = peek(reg, qubits, rng);
         ASSERT_TRUE(reg == before);
+        TESSARYN_EXPECT_VALID(reg);
         auto state = testing::StateVector::from_register(reg);
         for (const auto& r : out) {
             const int q = static_cast<int>(r.qubit);
