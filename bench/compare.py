@@ -34,7 +34,7 @@ RESULTS = os.path.join(HERE, "results")
 VENVS = os.path.join(HERE, ".venvs")
 sys.path.insert(0, HERE)
 
-FLAG_RATIO = 1.10  # new/base above this is flagged as a regression
+FLAG_RATIO = 1.05  # new/base above this is flagged as a regression
 MIN_SAMPLE = {"full": 0.2, "quick": 0.05}  # seconds of timed execution per request, at least
 MAX_INNER_RUNS = 1000
 LONG_RUN = 10  # seconds: a case whose runs take longer is repeated less

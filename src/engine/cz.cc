@@ -27,7 +27,9 @@ inline void check_cz(const Register& reg, std::uint64_t a, std::uint64_t b) {
     check_index(reg.size(), b);
 }
 
-bool has_other_neighbour(const Register& reg, std::uint64_t v, std::uint64_t w) {
+// Settles v first: the reductions that follow ask for its degree again.
+bool has_other_neighbour(Register& reg, std::uint64_t v, std::uint64_t w) {
+    reg.settle(v);
     const std::uint64_t d = reg.degree(v);
     return d > 1 || (d == 1 && !reg.has_edge(v, w));
 }
@@ -73,7 +75,7 @@ void apply_table_alone(Register& reg, std::uint64_t a, std::uint64_t b, Workbenc
 
 // Whether reducing v (against w) would change anything: it must have another neighbour, and
 // the reduction of the identity is four complementations that cancel out.
-bool needs_reduction(const Register& reg, std::uint64_t v, std::uint64_t w) {
+bool needs_reduction(Register& reg, std::uint64_t v, std::uint64_t w) {
     return reg.vop(v) != clifford::kIdentity && has_other_neighbour(reg, v, w);
 }
 
@@ -88,8 +90,6 @@ void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench
 // cz once checked, with the thread's workbench unless one is `given`.
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* given = nullptr) {
     const bool recording = given != nullptr && given->journal.open();
-    reg.settle(a);
-    reg.settle(b);
     if (!recording && !needs_reduction(reg, a, b) && !needs_reduction(reg, b, a)) {
         // Nothing to reduce, so neither step 3 nor the re-test of a changes anything either.
         apply_table_alone(reg, a, b, given);
