@@ -32,6 +32,7 @@ from tessaryn import Axis, MeasurementResult, Tessaryn
 # Qubits are logical 0..7 (stim's indices), placed on the register by `placement`.
 CASES = {
     "measure_x": ([], ("measure_x", 0)),
+    "measure_y": ([("h", 0), ("cx", 0, 1), ("h", 1)], ("measure_y", 1)),
     "measure_z": ([("h", 0), ("cx", 0, 1), ("s", 1)], ("measure_z", 1)),
     "peek": ([("h", 2), ("cx", 2, 3), ("h", 3)], ("peek_measure_set", {2, 3})),
     "cz": ([("h", 0), ("h", 1), ("h", 2), ("h", 3), ("cz", 0, 2), ("cz", 1, 3), ("h", 0)], ("cz", 0, 1)),

@@ -31,7 +31,7 @@ CHILD = HERE / "memory_child.py"
 PASSED = "ALL CHECKS PASSED"
 # The calls that need the calling thread's generator or scratch; the first four rewrite the
 # graph or measure, and removing an edge needs scratch only above 4096 qubits.
-CASES = ["measure_x", "measure_z", "peek", "cz", "cz_remove"]
+CASES = ["measure_x", "measure_y", "measure_z", "peek", "cz", "cz_remove"]
 # Registers above 4096 qubits keep their rows in another representation than small ones.
 SIZES = [8, 5000]
 WORKERS = max(2, os.cpu_count() or 2)
