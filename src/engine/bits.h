@@ -98,6 +98,15 @@ inline std::uint64_t xor_counting(std::span<Word> dst, const Word* __restrict sr
     return total;
 }
 
+/// out = in[0] | … | in[m - 1], word by word (m at least 1).
+inline void or_of(std::span<Word> out, const Word* const* in, std::size_t m) {
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        Word w = in[0][k];
+        for (std::size_t i = 1; i < m; ++i) w |= in[i][k];
+        out[k] = w;
+    }
+}
+
 /// Members of a, of b or of both, counted: the three ways two rows split, in one pass.
 struct SplitCounts {
     std::uint64_t only_a = 0, only_b = 0, both = 0;

@@ -85,11 +85,7 @@ VertexSet unite(const VertexSet (&parts)[N], std::size_t words, Scratch::Scope& 
     for (const VertexSet& p : parts)
         if (p.mask != nullptr) in[m++] = p.mask;
     Word* out = scope.words(words);
-    for (std::size_t k = 0; k < words; ++k) {
-        Word w = in[0][k];
-        for (std::size_t i = 1; i < m; ++i) w |= in[i][k];
-        out[k] = w;
-    }
+    bits::or_of({out, words}, in, m);
     for (const VertexSet& p : parts)
         if (p.mask == nullptr)
             for (const Id x : p.ids) bits::set(out, x);
