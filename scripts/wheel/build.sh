@@ -10,8 +10,7 @@ python=$1 out=$2
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# A venv of its own gives pip even where the interpreter came without it.
-"$python" -m venv "$work/venv"
+source "$here/pip.sh"
 if [ -n "${ZIG:-}" ]; then
     export CXX="$here/c++"
     # Debian keeps pyconfig.h per architecture, under /usr/include/<multiarch>/, which a compiler
@@ -28,8 +27,7 @@ print(os.path.join("/usr/include", multiarch, version, "pyconfig.h") if multiarc
         export CXXFLAGS="${CXXFLAGS:+$CXXFLAGS }-isystem $work/include"
     fi
 fi
-if ! log=$("$work/venv/bin/python" -m pip wheel --disable-pip-version-check --no-deps --wheel-dir "$out" \
-        "$here/../.." 2>&1); then
+if ! log=$(pip_for "$python" wheel --disable-pip-version-check --no-deps --wheel-dir "$out" "$here/../.." 2>&1); then
     printf '%s\n' "$log" | grep -v '^WARNING: Location' >&2
     exit 1
 fi

@@ -10,11 +10,12 @@ shift 2
 tests=$(cd "$(dirname "$0")/../../tests/python" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/pip.sh"
+python_venv "$python" "$work/venv"
 pip_install() {
-    "$work/venv/bin/python" -m pip install --quiet --disable-pip-version-check "$@" 2>&1 \
+    pip_for "$work/venv/bin/python" install --quiet --disable-pip-version-check "$@" 2>&1 \
         | { grep -v '^WARNING: Location' || true; }
 }
-"$python" -m venv "$work/venv"
 pip_install "$wheel" pytest mypy
 # stim is the tests' second oracle; where it has no wheel (aarch64) its comparisons skip rather
 # than compile it from source.
