@@ -92,12 +92,17 @@ install_emulator() {
     cp "$(command -v "qemu-$machine-static")" "$dir$interpreter"
 }
 
-# The packages a system gets, from its spec.
+# The packages the named system gets. debootstrap does not resolve virtual packages, so what
+# only a virtual package satisfies is named outright: bookworm's python3.11-venv needs
+# python3.11-distutils, which python3-distutils provides.
 system_packages() {
     local version packages="g++ make cmake ninja-build binutils"
+    # shellcheck disable=SC2046
+    set -- $(system_spec "$1")
     for version in "${@:3}"; do
         packages+=" python$version python$version-dev python$version-venv"
     done
+    [ "$1" = bookworm ] && packages+=" python3-distutils"
     echo "$packages"
 }
 
@@ -177,7 +182,7 @@ ensure_system() {
     fi
     local start new="$dir.new" packages ok=1
     start=$(date +%s)
-    packages=$(system_packages "$@")
+    packages=$(system_packages "$name")
     log "building $name in $dir ($suite, $arch, CPython ${spec#* * }; a few minutes, log in $SYSTEMS/$name.log)"
     rm -rf "$new"
     # In a mount namespace of its own, so that whatever debootstrap leaves mounted when it fails
