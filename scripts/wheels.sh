@@ -146,7 +146,7 @@ done
 # takes from elsewhere is the Python API's (resolved by the interpreter that imports it) or a
 # glibc symbol with a version, which auditwheel has checked against the policy.
 check_module() {
-    local wheel=$1 unpacked module needed exported stray
+    local wheel=$1 arch=$2 unpacked module needed exported stray popcounts=1
     unpacked=$(mktemp -d)
     "$TOOLS/bin/python" -m zipfile -e "$wheel" "$unpacked"
     module=("$unpacked"/tessaryn.*.so)
@@ -155,12 +155,15 @@ check_module() {
     exported=$(readelf --dyn-syms -W "${module[0]}" | awk '$7 != "UND" && $7 != "Ndx" && ($5 == "GLOBAL" || $5 == "WEAK") && NF >= 8 {print $8}' | tr '\n' ' ')
     stray=$(readelf --dyn-syms -W "${module[0]}" | awk '$7 == "UND" && $5 == "GLOBAL" && NF >= 8 {print $8}' \
         | grep -v -E '^_?Py|@GLIBC_[0-9.]+$' | tr '\n' ' ' || true)
+    # The x86-64 build targets x86-64-v2, whose population-count instruction the engine leans on.
+    [ "$arch" = x86_64 ] && popcounts=$(objdump -d --no-show-raw-insn "${module[0]}" | grep -c popcnt || true)
     rm -rf "$unpacked"
     echo "  needs: $needed"
     echo "  exports: $exported"
     if [[ "$needed" == *libstdc++* || "$needed" == *libc++* ]]; then echo "the module needs a C++ runtime" >&2; return 1; fi
     if [ "$exported" != "PyInit_tessaryn " ]; then echo "the module exports more than PyInit_tessaryn" >&2; return 1; fi
     if [ -n "$stray" ]; then echo "the module needs symbols from neither Python nor glibc: $stray" >&2; return 1; fi
+    if [ "$popcounts" -eq 0 ]; then echo "the x86-64 module has no popcnt: not built for x86-64-v2" >&2; return 1; fi
 }
 
 # Runs a command in the target's place: here, or inside its Debian system with zig and the
@@ -178,6 +181,8 @@ in_place() {
 }
 
 mkdir -p "$ROOT/dist"
+work=""
+trap 'rm -rf "$work"' EXIT
 failed=0
 for target in "${targets[@]}"; do
     read -r arch version place python <<<"$target"
@@ -202,9 +207,9 @@ for target in "${targets[@]}"; do
     fi
     built_in=$(($(date +%s) - start))
     raw=("$work"/raw/tessaryn-*-"$tag"-*.whl)
-    plat=()
-    [ -n "$ZIG" ] && plat=(--plat "manylinux2014_$arch")
-    if ! out_repair=$(PATH="$TOOLS/bin:$PATH" auditwheel repair "${plat[@]}" --wheel-dir "$work/repaired" "${raw[0]}" 2>&1); then
+    # auditwheel names the policy the wheel meets ("auto": its --plat choices are this machine's
+    # architecture's), and the check below insists on manylinux_2_17.
+    if ! out_repair=$(PATH="$TOOLS/bin:$PATH" auditwheel repair --wheel-dir "$work/repaired" "${raw[0]}" 2>&1); then
         printf '%s\n' "$out_repair" >&2
         echo "auditwheel could not repair the $arch wheel for CPython $version" >&2
         failed=1; rm -rf "$work"; continue
@@ -218,7 +223,7 @@ for target in "${targets[@]}"; do
         echo "auditwheel does not place the wheel under manylinux_2_17_$arch: $shown" >&2
         failed=1; rm -rf "$work"; continue
     fi
-    if ! check_module "${repaired[0]}"; then failed=1; rm -rf "$work"; continue; fi
+    if ! check_module "${repaired[0]}" "$arch"; then failed=1; rm -rf "$work"; continue; fi
     tested=""
     if [ "$check" -eq 1 ]; then
         log "testing it: $where"
@@ -230,8 +235,12 @@ for target in "${targets[@]}"; do
         fi
         tested=", tested in $(($(date +%s) - start)) s: $(grep -E '^[0-9]+ passed' "$work/test.log" | tail -n1)"
     fi
+    # Copied under a name pip ignores, then renamed: dist/ never holds part of a wheel, even
+    # where the temporary directory is on another file system.
+    name=$(basename "${repaired[0]}")
+    cp "${repaired[0]}" "$ROOT/dist/.$name.part"
     rm -f "$ROOT"/dist/tessaryn-*-"$tag"-"$tag"-*"$arch".whl
-    mv "${repaired[0]}" "$ROOT/dist/"
+    mv -f "$ROOT/dist/.$name.part" "$ROOT/dist/$name"
     summary+=("$(basename "${repaired[0]}") ($where): built in $built_in s$tested")
     rm -rf "$work"
 done
