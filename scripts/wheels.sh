@@ -8,6 +8,7 @@
 #   scripts/wheels.sh                  every wheel it can build
 #   scripts/wheels.sh --arch x86_64    only this architecture (x86_64 or aarch64; repeatable)
 #   scripts/wheels.sh --python PATH    only this interpreter of this machine (repeatable)
+#   scripts/wheels.sh --cpython 3.N    only this CPython version, wherever found (repeatable)
 #   scripts/wheels.sh --check          also install each wheel where it will live and run the
 #                                      Python tests against it
 # Where the interpreters are:
@@ -26,6 +27,7 @@ source "$ROOT/scripts/debian.sh"
 
 arches=()
 requested=()
+versions_wanted=()
 check=0
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -38,6 +40,8 @@ while [ $# -gt 0 ]; do
                 shift ;;
         --python) [ $# -ge 2 ] || { echo "--python needs an interpreter" >&2; exit 2; }
                   requested+=("$2"); shift ;;
+        --cpython) [ $# -ge 2 ] || { echo "--cpython needs a version such as 3.14" >&2; exit 2; }
+                   versions_wanted+=("$2"); shift ;;
         --check) check=1 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
@@ -80,7 +84,11 @@ if [ -z "$ZIG" ]; then
 else
     log "zig $("$ZIG" version) at $ZIG"
 fi
+# zig and its cache are mounted into the Debian systems at the same paths as here: the cache
+# then serves every build of zig's libc++ and glibc stubs for a target, here or in any system.
 zig_dir=${ZIG:+$(dirname "$ZIG")}
+zig_cache=${ZIG_GLOBAL_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zig}
+[ -n "$ZIG" ] && mkdir -p "$zig_cache"
 
 # --- What to build: "arch version place python", place being "host" or a Debian system ------
 targets=()
@@ -90,6 +98,7 @@ have_target() {
     return 1
 }
 add_target() {
+    if [ ${#versions_wanted[@]} -gt 0 ] && [[ " ${versions_wanted[*]} " != *" $2 "* ]]; then return 0; fi
     have_target "$1" "$2" || targets+=("$1 $2 $3 $4")
 }
 if [ ${#requested[@]} -gt 0 ]; then
@@ -112,6 +121,7 @@ else
             [ "$(machine_arch "$system_arch")" = "$arch" ] || continue
             for version in $versions; do
                 if have_target "$arch" "$version"; then continue; fi
+                if [ ${#versions_wanted[@]} -gt 0 ] && [[ " ${versions_wanted[*]} " != *" $version "* ]]; then continue; fi
                 if [ -z "$ZIG" ]; then
                     missing+=("$arch CPython $version: needs zig")
                     continue
@@ -121,7 +131,7 @@ else
         done
     done
 fi
-[ ${#targets[@]} -gt 0 ] || { echo "no CPython from 3.11 to 3.14 found" >&2; exit 1; }
+[ ${#targets[@]} -gt 0 ] || [ ${#missing[@]} -gt 0 ] || { echo "no CPython from 3.11 to 3.14 found" >&2; exit 1; }
 
 # --- The Debian systems the targets need, each built once ---------------------------------
 declare -A system_problem=()
@@ -175,7 +185,7 @@ in_place() {
         "$@"
     else
         local binds=(--bind "$work" /root/wheel-work)
-        [ -n "$zig_dir" ] && binds+=(--bind "$zig_dir" /opt/zig)
+        [ -n "$zig_dir" ] && binds+=(--bind "$zig_dir" "$zig_dir" --bind "$zig_cache" "$zig_cache")
         run_in_system "$(system_dir "$place")" "${binds[@]}" -- "$@"
     fi
 }
@@ -195,13 +205,14 @@ for target in "${targets[@]}"; do
     log "$arch wheel for CPython $version ($where)"
     work=$(mktemp -d)
     if [ "$place" = host ]; then
-        scripts=$ROOT/scripts/wheel; out=$work; zig=$ZIG
+        scripts=$ROOT/scripts/wheel; out=$work
     else
-        scripts=/root/tessaryn/scripts/wheel; out=/root/wheel-work; zig=${ZIG:+/opt/zig/zig}
+        scripts=/root/tessaryn/scripts/wheel; out=/root/wheel-work
     fi
     start=$(date +%s)
-    if ! in_place "$place" "$work" env ${zig:+ZIG="$zig" ZIG_TARGET="$arch-linux-gnu.2.17"} \
-            bash "$scripts/build.sh" "$python" "$out/raw"; then
+    zig_env=()
+    [ -n "$ZIG" ] && zig_env=(ZIG="$ZIG" ZIG_TARGET="$arch-linux-gnu.2.17" ZIG_GLOBAL_CACHE_DIR="$zig_cache")
+    if ! in_place "$place" "$work" env ${zig_env[@]+"${zig_env[@]}"} bash "$scripts/build.sh" "$python" "$out/raw"; then
         echo "building the $arch wheel for CPython $version failed" >&2
         failed=1; rm -rf "$work"; continue
     fi
