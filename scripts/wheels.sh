@@ -153,8 +153,9 @@ done
 
 # --- Checks on a repaired wheel --------------------------------------------------------------
 # Fails unless the module needs no C++ runtime, exports only its entry point, and every symbol it
-# takes from elsewhere is the Python API's (resolved by the interpreter that imports it) or a
-# glibc symbol with a version, which auditwheel has checked against the policy.
+# takes from elsewhere is the Python API's (resolved by the interpreter that imports it) or has a
+# glibc or libgcc_s version, which auditwheel has checked against the policy. (zig links its
+# unwinder in; GCC's builds take libgcc_s's.)
 check_module() {
     local wheel=$1 arch=$2 unpacked module needed exported stray popcounts=1
     unpacked=$(mktemp -d)
@@ -164,7 +165,7 @@ check_module() {
     # readelf --dyn-syms -W: Num Value Size Type Bind Vis Ndx Name
     exported=$(readelf --dyn-syms -W "${module[0]}" | awk '$7 != "UND" && $7 != "Ndx" && ($5 == "GLOBAL" || $5 == "WEAK") && NF >= 8 {print $8}' | tr '\n' ' ')
     stray=$(readelf --dyn-syms -W "${module[0]}" | awk '$7 == "UND" && $5 == "GLOBAL" && NF >= 8 {print $8}' \
-        | grep -v -E '^_?Py|@GLIBC_[0-9.]+$' | tr '\n' ' ' || true)
+        | grep -v -E '^_?Py|@(GLIBC|GCC)_[0-9.]+$' | tr '\n' ' ' || true)
     # The x86-64 build targets x86-64-v2, whose population-count instruction the engine leans on.
     [ "$arch" = x86_64 ] && popcounts=$(objdump -d --no-show-raw-insn "${module[0]}" | grep -c popcnt || true)
     rm -rf "$unpacked"
