@@ -13,7 +13,7 @@ DEBIAN_MIRROR=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 # one also gets a C and C++ compiler (tests compile helpers; the module builds from source there),
 # binutils (a test reads the module's symbols), CMake, Ninja and make.
 KNOWN_SYSTEMS=(debian-sid-amd64 debian-sid-arm64 debian-bookworm-arm64)
-system_spec() {
+system_info() {
     case $1 in
         debian-sid-amd64) echo "sid amd64 3.14" ;;
         debian-sid-arm64) echo "sid arm64 3.13 3.14" ;;
@@ -98,7 +98,7 @@ install_emulator() {
 system_packages() {
     local version packages="g++ make cmake ninja-build binutils"
     # shellcheck disable=SC2046
-    set -- $(system_spec "$1")
+    set -- $(system_info "$1")
     for version in "${@:3}"; do
         packages+=" python$version python$version-dev python$version-venv"
     done
@@ -145,9 +145,9 @@ run_in_system() {
 # Fails unless the system in DIR is complete and every CPython it should carry starts there
 # with venv and the headers for building extensions.
 system_works() {
-    local dir=$1 spec=$2 version
-    [ -f "$dir/.tessaryn-system" ] && [ "$(cat "$dir/.tessaryn-system")" = "$spec" ] || return 1
-    for version in ${spec#* * }; do
+    local dir=$1 info=$2 version
+    [ -f "$dir/.tessaryn-system" ] && [ "$(cat "$dir/.tessaryn-system")" = "$info" ] || return 1
+    for version in ${info#* * }; do
         [ -f "$dir/usr/include/python$version/Python.h" ] || return 1
         run_in_system "$dir" -- "python$version" -c 'import venv, ensurepip' >/dev/null 2>&1 || return 1
     done
@@ -158,13 +158,13 @@ system_works() {
 # build in, the same system at once. A build goes to a folder of its own, which replaces the
 # old one only when complete.
 ensure_system() {
-    local name=$1 spec dir problem lock
-    spec=$(system_spec "$name") || { echo "unknown system $name" >&2; return 1; }
+    local name=$1 info dir problem lock
+    info=$(system_info "$name") || { echo "unknown system $name" >&2; return 1; }
     dir=$(system_dir "$name")
     problem=$(systems_unavailable)
     if [ -n "$problem" ]; then echo "$problem" >&2; return 1; fi
     # shellcheck disable=SC2086
-    set -- $spec
+    set -- $info
     local suite=$1 arch=$2
     mkdir -p "$SYSTEMS"
     exec {lock}>"$SYSTEMS/$name.lock"
@@ -172,7 +172,7 @@ ensure_system() {
     ensure_emulation "$arch" || return 1
     if [ -f "$dir/.tessaryn-system" ]; then
         install_emulator "$dir" "$arch"
-        system_works "$dir" "$spec" && return 0
+        system_works "$dir" "$info" && return 0
         log "$name in $dir is incomplete or broken: building it again"
     fi
     ensure_host_commands debootstrap:debootstrap || true
@@ -183,7 +183,7 @@ ensure_system() {
     local start new="$dir.new" packages ok=1
     start=$(date +%s)
     packages=$(system_packages "$name")
-    log "building $name in $dir ($suite, $arch, CPython ${spec#* * }; a few minutes, log in $SYSTEMS/$name.log)"
+    log "building $name in $dir ($suite, $arch, CPython ${info#* * }; a few minutes, log in $SYSTEMS/$name.log)"
     rm -rf "$new"
     # In a mount namespace of its own, so that whatever debootstrap leaves mounted when it fails
     # goes with it. A foreign system is unpacked here, then configures itself under the emulator.
@@ -201,8 +201,8 @@ ensure_system() {
     fi
     if [ "$ok" -eq 1 ]; then
         rm -f "$new"/var/cache/apt/archives/*.deb
-        echo "$spec" >"$new/.tessaryn-system"
-        system_works "$new" "$spec" || ok=0
+        echo "$info" >"$new/.tessaryn-system"
+        system_works "$new" "$info" || ok=0
     fi
     if [ "$ok" -eq 0 ]; then
         echo "building $name failed; the end of $SYSTEMS/$name.log:" >&2

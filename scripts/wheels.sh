@@ -117,7 +117,7 @@ else
             done
         fi
         for system in "${KNOWN_SYSTEMS[@]}"; do
-            read -r _ system_arch versions <<<"$(system_spec "$system")"
+            read -r _ system_arch versions <<<"$(system_info "$system")"
             [ "$(machine_arch "$system_arch")" = "$arch" ] || continue
             for version in $versions; do
                 if have_target "$arch" "$version"; then continue; fi
