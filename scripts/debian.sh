@@ -1,6 +1,7 @@
 # Debian systems in folders, built by debootstrap from Debian's archive, to build and test the
 # project where its users are: a CPython this machine lacks (3.14 from Debian's unstable suite)
-# and arm64, run under qemu-user-static. Sourced, not run; needs root (debootstrap, chroot, mount).
+# and arm64, run under qemu-user-static. Sourced after env.sh, not run; needs root (debootstrap,
+# chroot, mount).
 #   TESSARYN_SYSTEMS  folder that keeps the systems between runs (default: /var/cache/tessaryn)
 #   DEBIAN_MIRROR     archive to build them from (default: http://deb.debian.org/debian)
 # A system is built once and kept; one that is missing, half-built, or whose interpreters no
