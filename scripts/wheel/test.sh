@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs a wheel into a fresh venv of the given CPython and runs the Python tests of the
+# checkout this script is in against it, from an empty directory, so that nothing in the
+# checkout can stand in for the installed module. Used by scripts/wheels.sh, on this machine and
+# inside the Debian systems, where the wheel will live.
+#   scripts/wheel/test.sh PYTHON WHEEL [pytest args]
+set -euo pipefail
+python=$1 wheel=$2
+shift 2
+tests=$(cd "$(dirname "$0")/../../tests/python" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/pip.sh"
+python_venv "$python" "$work/venv"
+pip_install() {
+    pip_for "$work/venv/bin/python" install --quiet --disable-pip-version-check "$@" 2>&1 \
+        | { grep -v '^WARNING: Location' || true; }
+}
+pip_install "$wheel" pytest mypy
+# stim is the tests' second oracle; where it has no wheel (aarch64) its comparisons skip rather
+# than compile it from source.
+pip_install --only-binary=:all: stim >/dev/null 2>&1 || echo "  (no stim wheel for this platform: the comparisons with stim skip)"
+mkdir "$work/empty"
+cd "$work/empty"
+"$work/venv/bin/python" -c 'import sys, tessaryn; print("  testing", tessaryn.__file__, "on", sys.version.split()[0])'
+"$work/venv/bin/python" -m pytest -q -p no:cacheprovider "$tests" "$@"
