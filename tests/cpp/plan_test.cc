@@ -192,23 +192,32 @@ TEST(Transaction, star_complemented_in_a_large_register_rolls_back_exactly) {
     }
 }
 
-TEST(AllocationFailure, every_operation_is_all_or_nothing) {
-    TESSARYN_SEED(seed, 4096);
-    std::mt19937_64 gen(seed);
+// Every operation on `rounds` registers made by `make`, each under expect_all_or_nothing; returns
+// the number of failed runs.
+long every_operation_all_or_nothing(int rounds, const std::function<Register(int)>& make) {
     long failures = 0;
-    for (int round = 0; round < 24; ++round) {
-        const int n = 6 + (round % 4) * 20;
-        const RowShapes* shapes = round % 2 ? &testing::kSmallShapes : nullptr;
-        Register reg = testing::random_register(gen, n, round % 3 == 0 ? 0.6 : 0.2, shapes);
-        reg.add_edge(0, 1);  // so that every operation has edges to rewrite
+    for (int round = 0; round < rounds; ++round) {
+        const Register reg = make(round);
         for (std::size_t k = 0; k < std::size(kOperations); ++k) {
             SCOPED_TRACE(::testing::Message() << "round " << round << " operation " << k);
             failures += expect_all_or_nothing(reg, kOperations[k], {(round & 1) != 0, (round & 2) != 0, true, false});
         }
     }
+    std::printf("%ld injected allocation failures\n", failures);
+    return failures;
+}
+
+TEST(AllocationFailure, every_operation_is_all_or_nothing) {
+    TESSARYN_SEED(seed, 4096);
+    std::mt19937_64 gen(seed);
+    const long failures = every_operation_all_or_nothing(24, [&](int round) {
+        const RowShapes* shapes = round % 2 ? &testing::kSmallShapes : nullptr;
+        Register reg = testing::random_register(gen, 6 + (round % 4) * 20, round % 3 == 0 ? 0.6 : 0.2, shapes);
+        reg.add_edge(0, 1);  // so that every operation has edges to rewrite
+        return reg;
+    });
     // Each operation allocates its scratch, its rows' growth and its undo room: many failure points.
     EXPECT_GT(failures, 24 * 9 * 2);
-    std::printf("%ld injected allocation failures\n", failures);
 }
 
 TEST(AllocationFailure, large_registers_are_all_or_nothing_across_row_shapes) {
@@ -217,17 +226,12 @@ TEST(AllocationFailure, large_registers_are_all_or_nothing_across_row_shapes) {
     // neighbours, demotion below 2), while every failure is rolled back through the undo log.
     TESSARYN_SEED(seed, 5000);
     std::mt19937_64 gen(seed);
-    long failures = 0;
-    for (int round = 0; round < 12; ++round) {
+    const long failures = every_operation_all_or_nothing(12, [&](int round) {
         Register reg = clustered(gen, 5000, 16 + round, round % 2 ? 0.5 : 0.25, 2 + round % 8);
-        ASSERT_EQ(reg.adj().promote_above(), 9u);
-        for (std::size_t k = 0; k < std::size(kOperations); ++k) {
-            SCOPED_TRACE(::testing::Message() << "round " << round << " operation " << k);
-            failures += expect_all_or_nothing(reg, kOperations[k], {(round & 1) != 0, (round & 2) != 0, true, false});
-        }
-    }
+        EXPECT_EQ(reg.adj().promote_above(), 9u);
+        return reg;
+    });
     EXPECT_GT(failures, 12 * 9 * 2);
-    std::printf("%ld injected allocation failures\n", failures);
 }
 
 TEST(AllocationFailure, peek_leaves_the_register_as_it_was_also_after_a_fault) {
