@@ -15,8 +15,10 @@ namespace {
 using namespace clifford;
 
 [[noreturn, gnu::cold]] void fail_same(std::uint64_t a, std::uint64_t b) {
-    fail("assertion `left != right` failed: Same control and target not allowed\n  left: " + std::to_string(a) +
-         "\n right: " + std::to_string(b));
+    fail(FaultKind::same_qubits,
+         "assertion `left != right` failed: Same control and target not allowed\n  left: " + std::to_string(a) +
+             "\n right: " + std::to_string(b),
+         a, b);
 }
 
 // The checks of cz, in its order: distinct first, then a, then b.

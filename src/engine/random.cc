@@ -80,8 +80,19 @@ void chacha12_block(const std::array<std::uint32_t, 8>& key, std::uint64_t count
 ChaCha12Rng::ChaCha12Rng(const std::array<std::uint8_t, 32>& key, EntropyFn rekey) : rekey_(rekey) { set_key(key); }
 
 void ChaCha12Rng::set_key(const std::array<std::uint8_t, 32>& key) {
+    key_bytes_ = key;
     for (int i = 0; i < 8; ++i) key_[i] = load_le32(key.data() + 4 * i);
     counter_ = 0;
+}
+
+void ChaCha12Rng::seek(std::uint64_t position) {
+    const std::uint64_t per_refill = buffer_.size();
+    counter_ = position / per_refill * (per_refill / 16);
+    index_ = buffer_.size();
+    if (position % per_refill != 0) {
+        refill();
+        index_ = static_cast<std::size_t>(position % per_refill);
+    }
 }
 
 void ChaCha12Rng::refill() {

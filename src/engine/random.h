@@ -45,10 +45,18 @@ std::optional<std::string> urandom_entropy(std::span<std::uint8_t> out);
 std::string os_error_text(int errnum);
 
 /// ChaCha12 keystream as 32-bit words, buffered four blocks at a time, rekeyed from `rekey`
-/// after every 64 KiB of output (a failed rekey keeps the current key).
+/// after every 64 KiB of output (a failed rekey keeps the current key). Without `rekey` it is
+/// one fixed stream: word i is word i mod 16 of the block with counter ⌊i / 16⌋, stream id 0.
 class ChaCha12Rng final : public RandomSource {
 public:
     ChaCha12Rng(const std::array<std::uint8_t, 32>& key, EntropyFn rekey);
+
+    /// The key as given (for a stream without rekeying, what identifies it).
+    const std::array<std::uint8_t, 32>& key() const noexcept { return key_bytes_; }
+    /// Words drawn since the key was set.
+    std::uint64_t position() const noexcept { return counter_ * 16 - (buffer_.size() - index_); }
+    /// Continues the stream of the current key at word `position`. O(1): one refill at most.
+    void seek(std::uint64_t position);
 
     std::uint32_t next_u32() override {
         if (index_ >= buffer_.size()) [[unlikely]]
@@ -61,8 +69,9 @@ private:
     void refill();
     void set_key(const std::array<std::uint8_t, 32>& key);
 
+    std::array<std::uint8_t, 32> key_bytes_{};
     std::array<std::uint32_t, 8> key_{};
-    std::uint64_t counter_ = 0;
+    std::uint64_t counter_ = 0;  // the block counter of the next refill
     std::array<std::uint32_t, 64> buffer_{};
     std::size_t index_ = 64;
     std::int64_t bytes_until_rekey_ = kRekeyBytes;

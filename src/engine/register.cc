@@ -27,24 +27,53 @@ std::uint64_t physical_memory() {
     return memory;
 }
 
+constexpr std::uint64_t kBytesPerQubit = sizeof(Row) + sizeof(Vop);
+
+[[noreturn, gnu::cold]] void refuse(std::uint64_t n, const std::string& why) {
+    throw OutOfMemory("cannot hold " + std::to_string(n) + " qubits: " + why);
+}
+
+std::string machine_memory_text() {
+    const std::uint64_t memory = physical_memory();
+    return memory == 0 ? std::string("this machine does not say how much memory it has")
+                       : "this machine has " + std::to_string(memory) + " bytes of memory";
+}
+
 // Refuses registers whose fixed part (a VOP and a row header per qubit) exceeds the machine.
 // The headers are allocated as untouched zero pages, which an overcommitting kernel hands out
 // for any size; without this check such a register would be granted and then meet the
 // out-of-memory killer when its rows are written.
 std::uint64_t checked_size(std::uint64_t n) {
-    if (n > kMaxBytes) fail("capacity overflow");
-    if (n > kMaxVertices) throw std::bad_alloc();
+    if (n > kMaxBytes) fail(FaultKind::capacity, "capacity overflow", n);
+    if (n > kMaxVertices) refuse(n, "a register holds at most " + std::to_string(kMaxVertices));
     const std::uint64_t memory = physical_memory();
-    if (memory != 0 && n > memory / (sizeof(Row) + sizeof(Vop))) throw std::bad_alloc();
+    if (memory != 0 && n > memory / kBytesPerQubit)
+        refuse(n, "a register needs " + std::to_string(kBytesPerQubit) + " bytes per qubit, " +
+                      std::to_string(n * kBytesPerQubit) + " bytes in all, and " + machine_memory_text());
     return n;
+}
+
+// The adjacency of n vertices, with a refusal that says what could not be had.
+Adjacency make_adjacency(std::uint64_t n, RowShapes shapes) {
+    checked_size(n);
+    try {
+        return Adjacency(n, shapes);
+    } catch (const OutOfMemory&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        refuse(n, "allocating " + std::to_string(n * sizeof(Row)) + " bytes for its rows failed (" +
+                      machine_memory_text() + ")");
+    }
 }
 
 }  // namespace
 
-Register::Register(std::uint64_t qubit_amount, RowShapes shapes) : adj_(checked_size(qubit_amount), shapes) {
+Register::Register(std::uint64_t qubit_amount, RowShapes shapes) : adj_(make_adjacency(qubit_amount, shapes)) {
     if (qubit_amount == 0) return;
     auto* p = static_cast<Vop*>(std::malloc(static_cast<std::size_t>(qubit_amount)));
-    if (p == nullptr) throw std::bad_alloc();
+    if (p == nullptr)
+        refuse(qubit_amount, "allocating " + std::to_string(qubit_amount) + " bytes for its vertex operators failed (" +
+                                 machine_memory_text() + ")");
     std::memset(p, clifford::kHadamard, static_cast<std::size_t>(qubit_amount));
     vop_.reset(p);
 }

@@ -59,7 +59,7 @@ ThreadState& detail::make_thread_state() {
 void ThreadRandom::key_generator() {
     const EntropyFn source = g_entropy.load(std::memory_order_relaxed);
     std::array<std::uint8_t, 32> key;
-    if (auto err = source(key)) fail("could not initialize ThreadRng: " + *err);
+    if (auto err = source(key)) fail(FaultKind::entropy, "could not initialize ThreadRng: " + *err);
     state_.generator.emplace(key, source);
 }
 

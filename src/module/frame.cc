@@ -9,7 +9,7 @@ namespace tessaryn::py {
 namespace {
 
 constexpr std::array<const char*, static_cast<std::size_t>(Param::count_)> kParamNames{
-    "qubit", "control", "target", "qubits", "qubit_amount"};
+    "qubit", "control", "target", "qubits", "qubit_amount", "seed", "edges", "vops", "region", "pauli", "memo"};
 
 std::array<PyObject*, static_cast<std::size_t>(Param::count_)> g_interned{};
 
@@ -30,7 +30,7 @@ Py_ssize_t find_param(const FunctionDescription& d, PyObject* name) {
 
 [[gnu::cold]] void too_many_positional(const FunctionDescription& d, Py_ssize_t nargs) {
     PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given", display_name(d).c_str(),
-                 d.count, nargs, nargs == 1 ? "was" : "were");
+                 d.positional_count(), nargs, nargs == 1 ? "was" : "were");
 }
 
 // Places one keyword argument; false with a TypeError set when it does not fit.
@@ -49,12 +49,12 @@ bool place_keyword(const FunctionDescription& d, PyObject* name, PyObject* value
     return true;
 }
 
-// Fails with the "missing" message when any parameter is still unbound.
+// Fails with the "missing" message when any required parameter is still unbound.
 bool check_missing(const FunctionDescription& d, PyObject* const* slots) {
     std::string names;
     Py_ssize_t missing = 0;
-    std::array<const char*, 2> which{};
-    for (Py_ssize_t i = 0; i < d.count; ++i)
+    std::array<const char*, kMaxParams> which{};
+    for (Py_ssize_t i = 0; i < d.required_count(); ++i)
         if (slots[i] == nullptr) which[missing++] = param_name(d.params[i]);
     if (missing == 0) return true;
     // Two names read "'a' and 'b'"; three or more would read "'a', 'b', and 'c'".
@@ -82,7 +82,7 @@ bool intern_param_names() noexcept {
 
 [[gnu::cold]] PyObject* const* bind_fastcall_slow(const FunctionDescription& d, PyObject* const* args,
                                                   Py_ssize_t nargs, PyObject* kwnames, PyObject** slots) noexcept {
-    if (nargs > d.count) {
+    if (nargs > d.positional_count()) {
         too_many_positional(d, nargs);
         return nullptr;
     }
@@ -98,7 +98,7 @@ bool intern_param_names() noexcept {
 
 bool bind_tuple_dict(const FunctionDescription& d, PyObject* args, PyObject* kwargs, PyObject** slots) noexcept {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (nargs > d.count) {
+    if (nargs > d.positional_count()) {
         too_many_positional(d, nargs);
         return false;
     }
@@ -113,10 +113,10 @@ bool bind_tuple_dict(const FunctionDescription& d, PyObject* args, PyObject* kwa
     return check_missing(d, slots);
 }
 
-bool argument_extraction_error(Param p) {
+bool argument_extraction_error(Param p, FaultStyle style) {
     Ref exc = fetch_error();
     if (!exc) return false;
-    if (is_panic(exc.get())) resume_panic(std::move(exc));
+    if (style == FaultStyle::panic && is_panic(exc.get())) resume_panic(std::move(exc));
     if (Py_TYPE(exc.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
         restore_error(std::move(exc));
         return false;
@@ -156,26 +156,42 @@ static bool to_u64(PyObject* obj, std::uint64_t* out) {
     return true;
 }
 
-bool extract_index_slow(PyObject* obj, Param p, std::uint64_t* out) {
-    return to_u64(obj, out) || argument_extraction_error(p);
+bool extract_index_slow(PyObject* obj, Param p, FaultStyle style, std::uint64_t n, std::uint64_t* out) {
+    return to_u64(obj, out) || index_conversion_failed(obj, p, style, n);
 }
 
-bool extract_index_set(PyObject* obj, Param p, std::vector<std::uint64_t>& out) {
+bool index_conversion_failed(PyObject* obj, Param p, FaultStyle style, std::uint64_t n) {
+    if (style == FaultStyle::ordinary && PyErr_ExceptionMatches(PyExc_OverflowError)) {
+        // An integer, but negative or beyond 64 bits: for a user, an index out of range.
+        Ref saved = fetch_error();
+        if (Ref value{PyNumber_Index(obj)}) {
+            PyErr_Format(PyExc_IndexError, "qubit %S is out of range for a simulator of %llu qubits", value.get(),
+                         static_cast<unsigned long long>(n));
+            return false;
+        }
+        PyErr_Clear();
+        restore_error(std::move(saved));
+    }
+    return argument_extraction_error(p, style);
+}
+
+bool extract_index_set(PyObject* obj, Param p, FaultStyle style, std::uint64_t n, std::vector<std::uint64_t>& out) {
     if (!PyAnySet_Check(obj)) {
         cast_error(obj, "set");
-        return argument_extraction_error(p);
+        return argument_extraction_error(p, style);
     }
     out.clear();
     Ref it(PyObject_GetIter(obj));
     if (it) {
         while (Ref item{PyIter_Next(it.get())}) {
             std::uint64_t v;
-            if (!to_u64(item.get(), &v)) return argument_extraction_error(p);
+            if (!to_u64(item.get(), &v)) return index_conversion_failed(item.get(), p, style, n);
             out.push_back(v);
         }
     }
     if (PyErr_Occurred()) {
         // Iteration itself failed (a subclass's iterator raised, or the set changed size).
+        if (style == FaultStyle::ordinary) return false;
         Ref exc = fetch_error();
         if (is_panic(exc.get())) resume_panic(std::move(exc));
         if (PyErr_GivenExceptionMatches(exc.get(), PyExc_MemoryError)) {

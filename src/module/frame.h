@@ -7,25 +7,50 @@
 #include <cstdint>
 #include <vector>
 
+#include "module/panic.h"
 #include "module/python.h"
 
 namespace tessaryn::py {
 
-/// Every parameter name used by the module; each has one interned string for keyword matching.
-enum class Param : std::uint8_t { qubit, control, target, qubits, qubit_amount, count_ };
+/// Every parameter name used by the modules; each has one interned string for keyword matching.
+enum class Param : std::uint8_t {
+    qubit,
+    control,
+    target,
+    qubits,
+    qubit_amount,
+    seed,
+    edges,
+    vops,
+    region,
+    pauli,
+    memo,
+    count_
+};
 
 const char* param_name(Param p) noexcept;
 
 /// Interns the parameter names; called once at module initialisation. Returns false with an error set.
 bool intern_param_names() noexcept;
 
-/// Constant description of one callable: display name "<cls>.<name>()", parameters, all required
-/// and positional-or-keyword.
+/// The most parameters a callable has.
+inline constexpr std::size_t kMaxParams = 4;
+
+/// Constant description of one callable: display name "<cls>.<name>()", parameters, and how
+/// its faults reach Python. The first `required` parameters must be given, the others default
+/// to null; the first `positional` may come by position, the others only by keyword. Both
+/// default to all of them.
 struct FunctionDescription {
     const char* cls;
     const char* name;
-    std::array<Param, 2> params;
+    std::array<Param, kMaxParams> params;
     Py_ssize_t count;
+    FaultStyle style = FaultStyle::panic;
+    Py_ssize_t required = -1;
+    Py_ssize_t positional = -1;
+
+    constexpr Py_ssize_t required_count() const { return required < 0 ? count : required; }
+    constexpr Py_ssize_t positional_count() const { return positional < 0 ? count : positional; }
 };
 
 /// Cold path of `bind_fastcall`: keywords present or a wrong positional count.
@@ -33,10 +58,11 @@ PyObject* const* bind_fastcall_slow(const FunctionDescription& d, PyObject* cons
                                     PyObject* kwnames, PyObject** slots) noexcept;
 
 /// Binds vectorcall arguments. Returns the bound values in parameter order (either `args` itself
-/// or `slots`, which must hold d.count entries), or null with a TypeError set. Allocates nothing.
+/// or `slots`, which must hold d.count entries; parameters not given are null), or null with a
+/// TypeError set. Allocates nothing.
 inline PyObject* const* bind_fastcall(const FunctionDescription& d, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames, PyObject** slots) noexcept {
-    if (kwnames == nullptr && nargs == d.count) [[likely]]
+    if (kwnames == nullptr && nargs == d.count && d.positional_count() == d.count) [[likely]]
         return args;
     return bind_fastcall_slow(d, args, nargs, kwnames, slots);
 }
@@ -45,19 +71,21 @@ inline PyObject* const* bind_fastcall(const FunctionDescription& d, PyObject* co
 bool bind_tuple_dict(const FunctionDescription& d, PyObject* args, PyObject* kwargs, PyObject** slots) noexcept;
 
 /// Relabels the pending conversion error after parameter `p`: an exact TypeError becomes
-/// "argument '<p>': <message>"; anything else passes unchanged. A pending `PanicException`
-/// is resumed as a fault (throws ResumedFault). Always returns false.
-bool argument_extraction_error(Param p);
+/// "argument '<p>': <message>"; anything else passes unchanged. In the panic style a pending
+/// `PanicException` is resumed as a fault (throws ResumedFault). Always returns false.
+bool argument_extraction_error(Param p, FaultStyle style);
 
 /// Sets TypeError "'<type of obj>' object cannot be cast as '<expected>'".
 void cast_error(PyObject* obj, const char* expected) noexcept;
 
-/// Cold path of `extract_index`.
-bool extract_index_slow(PyObject* obj, Param p, std::uint64_t* out);
+/// Cold paths of `extract_index`: any object but an exact int, and the error of converting one.
+bool extract_index_slow(PyObject* obj, Param p, FaultStyle style, std::uint64_t n, std::uint64_t* out);
+bool index_conversion_failed(PyObject* obj, Param p, FaultStyle style, std::uint64_t n);
 
 /// Converts an int, an int subclass or an object with `__index__` to an unsigned 64-bit value.
-/// On failure sets the relabelled error and returns false.
-inline bool extract_index(PyObject* obj, Param p, std::uint64_t* out) {
+/// On failure sets the relabelled error and returns false. In the ordinary style an integer
+/// outside 0..2^64-1 is an IndexError naming it and `n`, the number of qubits.
+inline bool extract_index(PyObject* obj, Param p, FaultStyle style, std::uint64_t n, std::uint64_t* out) {
 #if PY_VERSION_HEX >= 0x030C0000
     // Small ints are stored inline; read them without a call.
     if (PyLong_CheckExact(obj) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj))) [[likely]] {
@@ -71,16 +99,22 @@ inline bool extract_index(PyObject* obj, Param p, std::uint64_t* out) {
     if (PyLong_CheckExact(obj)) [[likely]] {
         const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
         if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) [[unlikely]]
-            return argument_extraction_error(p);
+            return index_conversion_failed(obj, p, style, n);
         *out = v;
         return true;
     }
-    return extract_index_slow(obj, p, out);
+    return extract_index_slow(obj, p, style, n, out);
+}
+
+/// Parameter `i` of `d` as an index.
+inline bool extract_index(PyObject* obj, const FunctionDescription& d, int i, std::uint64_t n, std::uint64_t* out) {
+    return extract_index(obj, d.params[i], d.style, n, out);
 }
 
 /// Converts a set or frozenset (or a subclass) of indices; duplicates after conversion count once
-/// and `out` comes back in ascending order. An error raised by the iteration itself is a fault.
-bool extract_index_set(PyObject* obj, Param p, std::vector<std::uint64_t>& out);
+/// and `out` comes back in ascending order. In the panic style an error raised by the iteration
+/// itself is a fault; in the ordinary style it is raised as it is.
+bool extract_index_set(PyObject* obj, Param p, FaultStyle style, std::uint64_t n, std::vector<std::uint64_t>& out);
 
 // --- Borrow flag: 0 free, -1 exclusively borrowed, k > 0 shared by k calls. ---------------
 

@@ -58,6 +58,39 @@ void raise_panic(const std::string& message) noexcept {
     PyErr_SetObject(type, text.get());
 }
 
+void raise_ordinary(const Fault& fault) noexcept {
+    switch (fault.kind()) {
+        case FaultKind::index:
+            PyErr_Format(PyExc_IndexError, "qubit %llu is out of range for a simulator of %llu qubits",
+                         static_cast<unsigned long long>(fault.value(1)), static_cast<unsigned long long>(fault.value(0)));
+            return;
+        case FaultKind::same_qubits:
+            PyErr_Format(PyExc_ValueError, "control and target must be different qubits, but both are %llu",
+                         static_cast<unsigned long long>(fault.value(0)));
+            return;
+        case FaultKind::bad_value:
+            PyErr_SetString(PyExc_ValueError, fault.message().c_str());
+            return;
+        case FaultKind::entropy:
+            PyErr_SetString(PyExc_OSError, fault.message().c_str());
+            return;
+        case FaultKind::capacity:
+            PyErr_Format(PyExc_MemoryError, "cannot hold %llu qubits: no machine word can count their memory",
+                         static_cast<unsigned long long>(fault.value(0)));
+            return;
+        case FaultKind::other:
+            break;
+    }
+    PyErr_SetString(PyExc_SystemError, fault.message().c_str());
+}
+
+void raise_no_memory(const std::bad_alloc& e) noexcept {
+    if (dynamic_cast<const OutOfMemory*>(&e) != nullptr)
+        PyErr_SetString(PyExc_MemoryError, e.what());
+    else
+        PyErr_NoMemory();
+}
+
 void resume_panic(Ref exc) {
     std::string message = "(no message)";
     if (Ref text{PyObject_Str(exc.get())}) {

@@ -3,181 +3,34 @@
 #include <cstdint>
 #include <new>
 
-#include "engine/cz.h"
-#include "engine/entangled_group.h"
-#include "engine/gates.h"
-#include "engine/measure.h"
-#include "engine/peek.h"
 #include "engine/random.h"
 #include "engine/register.h"
 #include "engine/thread_state.h"
 #include "module/frame.h"
+#include "module/methods.h"
 #include "module/panic.h"
 #include "module/values.h"
 
 namespace tessaryn::py {
 namespace {
 
+PyTypeObject* g_simulator = nullptr;
+
 struct SimulatorObject {
     PyObject_HEAD
     BorrowFlag borrow_flag;
     Register reg;
-};
 
-PyTypeObject* g_simulator = nullptr;
-
-SimulatorObject* receiver(PyObject* self) {
-    if (Py_IS_TYPE(self, g_simulator) || PyType_IsSubtype(Py_TYPE(self), g_simulator)) [[likely]]
-        return reinterpret_cast<SimulatorObject*>(self);
-    cast_error(self, "Tessaryn");
-    return nullptr;
-}
-
-struct Unit {};
-
-// --- Argument shapes: conversion after the borrow is taken, in parameter order. ---------------
-
-struct OneIndex {
-    std::uint64_t q;
-    bool convert(const FunctionDescription& d, PyObject* const* argv) {
-        return extract_index(argv[0], d.params[0], &q);
+    static SimulatorObject* receiver(PyObject* self) {
+        return checked_receiver<SimulatorObject>(self, g_simulator, "Tessaryn");
     }
-};
-
-struct TwoIndices {
-    std::uint64_t c, t;
-    bool convert(const FunctionDescription& d, PyObject* const* argv) {
-        return extract_index(argv[0], d.params[0], &c) && extract_index(argv[1], d.params[1], &t);
-    }
-};
-
-struct IndexSet {
-    std::vector<std::uint64_t> qubits;
-    bool convert(const FunctionDescription& d, PyObject* const* argv) {
-        return extract_index_set(argv[0], d.params[0], qubits);
-    }
-};
-
-// --- Operations: each names its argument shape, access, engine call and result conversion. ----
-
-// Most results are made after the engine call: if that fails, nothing was lost.
-struct NothingToPrepare {
-    bool make() noexcept { return true; }
-};
-
-template <Vop G>
-struct SingleQubitGate {
-    using Args = OneIndex;
-    using Result = Unit;
-    static constexpr Access kAccess = Access::exclusive;
-    static Unit run(Register& reg, const Args& a) {
-        single_qubit_gate(reg, a.q, G);
-        return {};
-    }
-    using Prepared = NothingToPrepare;
-    static PyObject* to_python(Unit, Prepared&) { Py_RETURN_NONE; }
-};
-
-template <void (*Gate)(Register&, std::uint64_t, std::uint64_t)>
-struct TwoQubitGate {
-    using Args = TwoIndices;
-    using Result = Unit;
-    static constexpr Access kAccess = Access::exclusive;
-    static Unit run(Register& reg, const Args& a) {
-        Gate(reg, a.c, a.t);
-        return {};
-    }
-    using Prepared = NothingToPrepare;
-    static PyObject* to_python(Unit, Prepared&) { Py_RETURN_NONE; }
-};
-
-template <clifford::Axis A>
-struct Measurement {
-    using Args = OneIndex;
-    using Result = std::uint8_t;
-    static constexpr Access kAccess = Access::exclusive;
-    // The result object exists before the qubit is measured: a measurement whose result could
-    // not be made afterwards would have collapsed the state without reporting the outcome.
-    struct Prepared {
-        Ref result;
-        bool make() {
-            result = Ref(make_measurement_result(0));
-            return static_cast<bool>(result);
-        }
-    };
-    static std::uint8_t run(Register& reg, const Args& a) {
+    /// Every draw comes from the calling thread's generator.
+    template <class F>
+    decltype(auto) with_random(F&& f) {
         ThreadRandom rng;
-        return measure(reg, a.q, A, rng);
-    }
-    static PyObject* to_python(std::uint8_t bit, Prepared& p) {
-        set_measurement_result(p.result.get(), bit);
-        return p.result.release();
+        return f(rng);
     }
 };
-
-struct EntangledGroup {
-    using Args = OneIndex;
-    using Result = std::vector<std::uint64_t>;
-    static constexpr Access kAccess = Access::shared;
-    using Prepared = NothingToPrepare;
-    static Result run(const Register& reg, const Args& a) { return entangled_group(reg, a.q); }
-    static PyObject* to_python(const Result& group, Prepared&) {
-        Ref set(PySet_New(nullptr));
-        if (!set) return nullptr;
-        for (const std::uint64_t q : group) {
-            Ref item(PyLong_FromUnsignedLongLong(q));
-            if (!item || PySet_Add(set.get(), item.get()) < 0) return nullptr;
-        }
-        return set.release();
-    }
-};
-
-struct Peek {
-    using Args = IndexSet;
-    using Result = std::vector<PeekResult>;
-    static constexpr Access kAccess = Access::shared;
-    // Measures on the register itself and puts it back before returning (engine/peek.h); the
-    // interpreter lock keeps anyone else from seeing it in between.
-    static Result run(Register& reg, const Args& a) {
-        ThreadRandom rng;
-        return peek(reg, a.qubits, rng);
-    }
-    // Made after the peek, which has put the register back by then: a failure loses nothing.
-    using Prepared = NothingToPrepare;
-    static PyObject* to_python(const Result& results, Prepared&) {
-        Ref dict(PyDict_New());
-        if (!dict) return nullptr;
-        for (const PeekResult& r : results) {
-            Ref key(PyLong_FromUnsignedLongLong(r.qubit));
-            Ref value(make_outcome(r.outcome, static_cast<std::uint8_t>(r.axis)));
-            if (!key || !value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
-        }
-        return dict.release();
-    }
-};
-
-// The frame every method shares: bind, check the receiver, borrow, convert, run, release, convert back.
-template <const FunctionDescription& D, class Op>
-PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return trampoline([&]() -> PyObject* {
-        PyObject* slots[2];
-        PyObject* const* argv = bind_fastcall(D, args, nargs, kwnames, slots);
-        if (argv == nullptr) return nullptr;
-        SimulatorObject* sim = receiver(self);
-        if (sim == nullptr) return nullptr;
-        typename Op::Prepared prepared;
-        if (!prepared.make()) return nullptr;
-        typename Op::Result result;
-        {
-            Borrow<Op::kAccess> borrow(sim->borrow_flag);
-            if (!borrow) return nullptr;
-            typename Op::Args a;
-            if (!a.convert(D, argv)) return nullptr;
-            result = Op::run(sim->reg, a);
-        }
-        return Op::to_python(std::move(result), prepared);
-    });
-}
 
 constexpr FunctionDescription kNew{"Tessaryn", "__new__", {Param::qubit_amount}, 1};
 constexpr FunctionDescription kX{"Tessaryn", "x", {Param::qubit}, 1};
@@ -203,8 +56,7 @@ constexpr FunctionDescription kPeek{"Tessaryn", "peek_measure_set", {Param::qubi
 
 template <const FunctionDescription& D, class Op>
 constexpr PyMethodDef def(const char* doc) {
-    return {D.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method<D, Op>)),
-            METH_FASTCALL | METH_KEYWORDS, doc};
+    return method_def<SimulatorObject, D, Op>(doc);
 }
 
 PyMethodDef g_methods[] = {
@@ -256,7 +108,7 @@ PyObject* simulator_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs)
         PyObject* slots[1];
         if (!bind_tuple_dict(kNew, args, kwargs, slots)) return nullptr;
         std::uint64_t n;
-        if (!extract_index(slots[0], Param::qubit_amount, &n)) return nullptr;
+        if (!extract_index(slots[0], kNew, 0, 0, &n)) return nullptr;
         Register reg(n);
         PyObject* obj = alloc_instance(subtype);
         if (obj == nullptr) return nullptr;
