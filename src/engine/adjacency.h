@@ -186,6 +186,9 @@ public:
     friend bool operator==(const Adjacency& a, const Adjacency& b) noexcept;
 
 private:
+    // Lays rows out directly at their final shapes (engine/build.h).
+    friend class GraphBuilder;
+
     void swap_with(Adjacency& other) noexcept;
     std::uint64_t count(const Row& r) const noexcept { return bits::count({r.words, words_}); }
     bool has_edge_sorted(std::uint64_t a, std::uint64_t b) const noexcept;

@@ -29,8 +29,10 @@ Py_ssize_t find_param(const FunctionDescription& d, PyObject* name) {
 }
 
 [[gnu::cold]] void too_many_positional(const FunctionDescription& d, Py_ssize_t nargs) {
-    PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given", display_name(d).c_str(),
-                 d.positional_count(), nargs, nargs == 1 ? "was" : "were");
+    // The exact class's message keeps its plural whatever the count.
+    const bool singular = d.style == FaultStyle::ordinary && d.positional_count() == 1;
+    PyErr_Format(PyExc_TypeError, "%s takes %zd positional %s but %zd %s given", display_name(d).c_str(),
+                 d.positional_count(), singular ? "argument" : "arguments", nargs, nargs == 1 ? "was" : "were");
 }
 
 // Places one keyword argument; false with a TypeError set when it does not fit.
@@ -162,11 +164,16 @@ bool extract_index_slow(PyObject* obj, Param p, FaultStyle style, std::uint64_t 
 
 bool index_conversion_failed(PyObject* obj, Param p, FaultStyle style, std::uint64_t n) {
     if (style == FaultStyle::ordinary && PyErr_ExceptionMatches(PyExc_OverflowError)) {
-        // An integer, but negative or beyond 64 bits: for a user, an index out of range.
+        // An integer, but negative or beyond 64 bits: for a user, an index out of range (or a
+        // size that cannot be).
         Ref saved = fetch_error();
         if (Ref value{PyNumber_Index(obj)}) {
-            PyErr_Format(PyExc_IndexError, "qubit %S is out of range for a simulator of %llu qubits", value.get(),
-                         static_cast<unsigned long long>(n));
+            if (p == Param::qubit_amount)
+                PyErr_Format(PyExc_ValueError, "qubit_amount must be an integer from 0 to 2**64 - 1, not %S",
+                             value.get());
+            else
+                PyErr_Format(PyExc_IndexError, "qubit %S is out of range for a simulator of %llu qubits", value.get(),
+                             static_cast<unsigned long long>(n));
             return false;
         }
         PyErr_Clear();

@@ -63,7 +63,7 @@ PyObject* const* bind_fastcall_slow(const FunctionDescription& d, PyObject* cons
 inline PyObject* const* bind_fastcall(const FunctionDescription& d, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames, PyObject** slots) noexcept {
     if (kwnames == nullptr && nargs == d.count && d.positional_count() == d.count) [[likely]]
-        return args;
+        return d.count != 0 ? args : slots;  // a call without arguments may pass no array at all
     return bind_fastcall_slow(d, args, nargs, kwnames, slots);
 }
 

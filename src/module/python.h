@@ -31,6 +31,9 @@ private:
     PyObject* p_ = nullptr;
 };
 
+/// A type object as the object it is.
+inline PyObject* as_object(PyTypeObject* type) noexcept { return reinterpret_cast<PyObject*>(type); }
+
 /// Takes the pending exception (normalised, with its traceback attached), clearing the indicator.
 inline Ref fetch_error() {
 #if PY_VERSION_HEX >= 0x030C0000

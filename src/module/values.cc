@@ -1,6 +1,7 @@
 #include "module/values.h"
 
 #include <array>
+#include <cstring>
 #include <new>
 
 #include "engine/fault.h"
@@ -175,6 +176,37 @@ void free_instance(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
     Py_DECREF(type);
+}
+
+bool adopt_value_types(PyObject* module) noexcept {
+    struct Wanted {
+        const char* attribute;
+        const char* name;
+        Py_ssize_t size;
+        PyTypeObject** into;
+    };
+    PyTypeObject* types[3] = {};
+    const Wanted wanted[3] = {
+        {"MeasurementResult", g_measurement_result.name, sizeof(EnumObject), &types[0]},
+        {"Outcome", "tessaryn.Outcome", sizeof(OutcomeObject), &types[1]},
+        {"Axis", g_axis.name, sizeof(EnumObject), &types[2]},
+    };
+    for (const Wanted& w : wanted) {
+        Ref attr(PyObject_GetAttrString(module, w.attribute));
+        if (!attr) return false;
+        auto* type = reinterpret_cast<PyTypeObject*>(attr.get());
+        if (!PyType_Check(attr.get()) || std::strcmp(type->tp_name, w.name) != 0 || type->tp_basicsize != w.size) {
+            PyErr_Format(PyExc_ImportError, "%s.%s is not the class this build of the library expects (the installed "
+                         "modules come from different builds)", PyModule_GetName(module), w.attribute);
+            return false;
+        }
+        *w.into = type;
+    }
+    // Each module owns a reference for the process, as it does to the types it creates.
+    g_measurement_result.type = reinterpret_cast<PyTypeObject*>(Py_NewRef(as_object(types[0])));
+    g_outcome = reinterpret_cast<PyTypeObject*>(Py_NewRef(as_object(types[1])));
+    g_axis.type = reinterpret_cast<PyTypeObject*>(Py_NewRef(as_object(types[2])));
+    return true;
 }
 
 PyTypeObject* measurement_result_type() noexcept { return enum_type<g_measurement_result>(); }

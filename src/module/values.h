@@ -13,6 +13,12 @@ PyTypeObject* measurement_result_type() noexcept;
 PyTypeObject* outcome_type() noexcept;
 PyTypeObject* axis_type() noexcept;
 
+/// Makes the value objects this module hands out instances of the classes `module` publishes
+/// (the `tessaryn` module, for `tessaryn_tools`), so that both modules return one set of
+/// classes. Checks that those classes have the layout this code writes. Call before any value
+/// object is made. Returns false with an error set.
+bool adopt_value_types(PyObject* module) noexcept;
+
 /// New `MeasurementResult` for outcome bit 0 (PlusOne) or 1 (MinusOne); null with an error set.
 PyObject* make_measurement_result(std::uint8_t bit);
 /// Gives a `MeasurementResult` made by this module, not yet handed out, its outcome bit: for

@@ -108,6 +108,22 @@ std::optional<std::string> counting_zero_key(std::span<std::uint8_t> out) {
 }
 std::optional<std::string> failing_source(std::span<std::uint8_t>) { return std::string("refused"); }
 
+TEST(ChaCha12, seeking_continues_the_stream_at_any_word) {
+    const std::array<std::uint8_t, 32> key{9, 8, 7};
+    ChaCha12Rng reference(key, nullptr);
+    std::vector<std::uint32_t> words(300);
+    for (auto& w : words) w = reference.next_u32();
+    EXPECT_EQ(reference.position(), 300u);
+    for (const std::uint64_t at : {0u, 1u, 63u, 64u, 65u, 128u, 200u}) {
+        ChaCha12Rng seeking(key, nullptr);
+        seeking.seek(at);
+        EXPECT_EQ(seeking.position(), at);
+        for (std::uint64_t i = at; i < at + 80; ++i) ASSERT_EQ(seeking.next_u32(), words[i]) << "from " << at;
+        ChaCha12Rng copy = seeking;
+        EXPECT_EQ(copy.next_u32(), seeking.next_u32());
+    }
+}
+
 TEST(ChaCha12, rekeys_after_every_64_kib_and_survives_failed_rekey) {
     std::array<std::uint8_t, 32> key;
     key.fill(7);

@@ -115,6 +115,42 @@ public:
         return true;
     }
 
+    /// ⟨ψ|P|ψ⟩ for the Pauli product P of `terms` (qubit, axis).
+    cd expectation(const std::vector<std::pair<int, int>>& terms) const {
+        StateVector p = *this;
+        for (const auto& [q, axis] : terms) p.apply(q, pauli(axis));
+        cd e = 0;
+        for (std::size_t i = 0; i < amp_.size(); ++i) e += std::conj(amp_[i]) * p.amp_[i];
+        return e;
+    }
+
+    /// The Schmidt rank across the cut between `part` (a qubit mask) and the rest: the rank of
+    /// the amplitude matrix indexed by (part bits, rest bits), by elimination with pivoting.
+    int schmidt_rank(std::uint64_t part) const {
+        std::vector<std::size_t> rows, cols;
+        for (std::size_t i = 0; i < amp_.size(); ++i) {
+            if ((i & ~part) == 0) rows.push_back(i);
+            if ((i & part) == 0) cols.push_back(i);
+        }
+        std::vector<std::vector<cd>> m(rows.size(), std::vector<cd>(cols.size()));
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            for (std::size_t c = 0; c < cols.size(); ++c) m[r][c] = amp_[rows[r] | cols[c]];
+        int rank = 0;
+        for (std::size_t c = 0; c < cols.size() && rank < static_cast<int>(rows.size()); ++c) {
+            std::size_t best = rank;
+            for (std::size_t r = rank; r < rows.size(); ++r)
+                if (std::abs(m[r][c]) > std::abs(m[best][c])) best = r;
+            if (std::abs(m[best][c]) < 1e-9) continue;
+            std::swap(m[rank], m[best]);
+            for (std::size_t r = rank + 1; r < rows.size(); ++r) {
+                const cd f = m[r][c] / m[rank][c];
+                for (std::size_t k = c; k < cols.size(); ++k) m[r][k] -= f * m[rank][k];
+            }
+            ++rank;
+        }
+        return rank;
+    }
+
     static Mat2 projector(int axis, int outcome) {
         const Mat2& p = pauli(axis);
         const double s = outcome ? -0.5 : 0.5;

@@ -4,6 +4,16 @@ import sys
 import pytest
 
 import tessaryn
+import tessaryn_tools
+
+# Both classes share the engine and every gate, measurement, peek and group semantics; the
+# oracles that check those run on each. The research class's seeded stream is a third source of
+# outcomes, so it runs as a third "class".
+SIMULATORS = {
+    "Tessaryn": tessaryn.Tessaryn,
+    "Simulator": tessaryn_tools.Simulator,
+    "seeded": lambda n: tessaryn_tools.Simulator(n, seed=20261209 + n),
+}
 
 
 def panic_type():
@@ -18,6 +28,21 @@ def panic_type():
 @pytest.fixture(scope="session")
 def Panic():
     return panic_type()
+
+
+@pytest.fixture(params=list(SIMULATORS), ids=list(SIMULATORS))
+def Sim(request):
+    """A simulator class (or a seeded maker) of either module."""
+    return SIMULATORS[request.param]
+
+
+@pytest.fixture
+def Bad(Sim, Panic):
+    """What a bad index or equal control and target raise for `Sim`: tessaryn's fault, or the
+    research class's IndexError and ValueError."""
+    if Sim is tessaryn.Tessaryn:
+        return (Panic, Panic)
+    return (IndexError, ValueError)
 
 
 def raises_exactly(exc_type, message):

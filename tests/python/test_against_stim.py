@@ -24,9 +24,9 @@ def stim_apply(sim, name, *qubits):
         getattr(sim, STIM_NAME.get(name, name))(*qubits)
 
 
-def run_side_by_side(seed, n, steps, p_measure=0.15):
+def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn):
     rng = random.Random(seed)
-    ours, ref = Tessaryn(n), stim.TableauSimulator()
+    ours, ref = make(n), stim.TableauSimulator()
     ref.set_num_qubits(n)
     for _ in range(steps):
         roll = rng.random()
@@ -56,6 +56,6 @@ def run_side_by_side(seed, n, steps, p_measure=0.15):
 
 
 @pytest.mark.parametrize("seed", range(40))
-def test_random_circuits_agree_with_stim(seed):
+def test_random_circuits_agree_with_stim(seed, Sim):
     n = [1, 2, 3, 5, 8, 13, 30, 64, 100, 200][seed % 10]
-    run_side_by_side(seed=1000 + seed, n=n, steps=400)
+    run_side_by_side(seed=1000 + seed, n=n, steps=400, make=Sim)

@@ -4,21 +4,22 @@ import random
 
 import pytest
 
-from conftest import RefcountProbe, raises_exactly
+import tessaryn_tools
+from conftest import SIMULATORS, RefcountProbe, raises_exactly
 from tessaryn import Axis, MeasurementResult, Outcome, Tessaryn
 
 PlusOne, MinusOne = MeasurementResult.PlusOne, MeasurementResult.MinusOne
 
 
-def bell():
-    sim = Tessaryn(2)
+def bell(make=Tessaryn):
+    sim = make(2)
     sim.h(0)
     sim.cx(0, 1)
     return sim
 
 
-def test_entangled_groups_follow_the_graph():
-    sim = Tessaryn(3)
+def test_entangled_groups_follow_the_graph(Sim):
+    sim = Sim(3)
     assert sim.get_entangled_group(1) == {1}
     sim.cz(0, 1)  # both in |0>: no edge
     assert sim.get_entangled_group(0) == {0}
@@ -27,7 +28,7 @@ def test_entangled_groups_follow_the_graph():
     sim.cz(0, 1)
     assert sim.get_entangled_group(0) == sim.get_entangled_group(qubit=1) == {0, 1}
     assert sim.get_entangled_group(2) == {2}
-    path = Tessaryn(4)
+    path = Sim(4)
     for q in range(4):
         path.h(q)
     for q in range(3):
@@ -53,8 +54,8 @@ def test_group_faults_and_docstring(Panic):
     assert Tessaryn.peek_measure_set.__text_signature__ == "($self, qubits)"
 
 
-def test_peek_fresh_and_after_h():
-    sim = Tessaryn(4)
+def test_peek_fresh_and_after_h(Sim):
+    sim = Sim(4)
     out = sim.peek_measure_set({0, 2, 3})
     assert type(out) is dict and sorted(out) == [0, 2, 3]
     for o in out.values():
@@ -66,10 +67,10 @@ def test_peek_fresh_and_after_h():
     assert sim.peek_measure_set(set()) == {}
 
 
-def test_peek_bell_pair_is_correlated_and_leaves_the_pair_alone():
+def test_peek_bell_pair_is_correlated_and_leaves_the_pair_alone(Sim):
     axes = set()
-    for _ in range(200):
-        sim = bell()
+    for trial in range(200):
+        sim = bell(Sim if Sim is not SIMULATORS["seeded"] else lambda n: tessaryn_tools.Simulator(n, seed=trial))
         out = sim.peek_measure_set({0, 1})
         a, b = out[0], out[1]
         assert a.axis == b.axis
@@ -171,12 +172,12 @@ def test_borrows_during_conversion():
     assert seen == [{0}, "Already borrowed", "Already mutably borrowed"]
 
 
-def test_peek_outcomes_are_jointly_possible_against_stim():
+def test_peek_outcomes_are_jointly_possible_against_stim(Sim):
     stim = pytest.importorskip("stim")
     rng = random.Random(4711)
     for trial in range(60):
         n = rng.choice([2, 3, 6, 12, 40])
-        ours, ref = Tessaryn(n), stim.TableauSimulator()
+        ours, ref = Sim(n), stim.TableauSimulator()
         ref.set_num_qubits(n)
         for _ in range(4 * n):
             if rng.random() < 0.5:

@@ -29,9 +29,9 @@ def test_method_table_and_signatures():
 
 
 @pytest.mark.parametrize("n", [2, 3, 50])
-def test_bell_and_ghz_correlations(n):
+def test_bell_and_ghz_correlations(n, Sim):
     for _ in range(40):
-        sim = Tessaryn(n)
+        sim = Sim(n)
         sim.h(0)
         for q in range(n - 1):
             sim.cx(q, q + 1)
@@ -39,7 +39,7 @@ def test_bell_and_ghz_correlations(n):
         assert all(sim.measure_z(q) == first for q in range(n))
     # In the X basis a GHZ state's outcomes have even parity of MinusOne.
     for _ in range(40):
-        sim = Tessaryn(n)
+        sim = Sim(n)
         sim.h(0)
         for q in range(n - 1):
             sim.cx(q, q + 1)
@@ -48,13 +48,13 @@ def test_bell_and_ghz_correlations(n):
 
 @pytest.mark.parametrize("gate", TWO_QUBIT)
 @pytest.mark.parametrize("control_on", [False, True])
-def test_controlled_pauli_truth_table(gate, control_on):
+def test_controlled_pauli_truth_table(gate, control_on, Sim):
     """Control in the +1 eigenstate of its basis: target unchanged; in the -1 eigenstate: P applied."""
     basis, pauli = BASIS_OF[gate], PAULI_OF[gate]
     # Target prepared in an eigenstate of an axis that P anticommutes with (so P flips it).
     target_basis = "z" if pauli in "xy" else "x"
     for target_on in (False, True):
-        sim = Tessaryn(2)
+        sim = Sim(2)
         for g in PREPARE[basis][control_on]:
             getattr(sim, g)(0)
         for g in PREPARE[target_basis][target_on]:
@@ -113,16 +113,16 @@ def test_fault_messages_and_order(Panic):
 
 
 @pytest.mark.parametrize("gate", TWO_QUBIT)
-def test_failing_call_leaves_state_unchanged(gate, Panic):
+def test_failing_call_leaves_state_unchanged(gate, Sim, Bad):
     # Qubit 0 in |0>, qubit 1 in |+>, qubit 2 in |+i>: any stray single-qubit step on one of them
     # would make its certain outcome random, and 20 rounds would show it.
     for _ in range(20):
-        sim = Tessaryn(3)
+        sim = Sim(3)
         sim.h(1)
         sim.h(2)
         sim.s(2)
         for c, t in [(0, 0), (1, 1), (2, 2), (0, 9), (9, 0), (1, 9), (9, 2), (9, 9)]:
-            with pytest.raises(Panic):
+            with pytest.raises(Bad):
                 getattr(sim, gate)(c, t)
         assert sim.measure_z(0) == PlusOne
         assert sim.measure_x(1) == PlusOne

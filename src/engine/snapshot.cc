@@ -1,0 +1,169 @@
+#include "engine/snapshot.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/build.h"
+#include "engine/fault.h"
+#include "engine/readout.h"
+
+namespace tessaryn {
+namespace {
+
+constexpr std::byte kMagic[4] = {std::byte{'T'}, std::byte{'S'}, std::byte{'R'}, std::byte{'Y'}};
+constexpr std::size_t kHeader = 24;
+constexpr std::size_t kStream = 40;
+constexpr std::size_t kChecksum = 8;
+constexpr std::uint16_t kWithStream = 1;
+
+template <class T>
+T to_le(T x) noexcept {
+    if constexpr (std::endian::native == std::endian::big) {
+        T out = 0;
+        for (std::size_t i = 0; i < sizeof(T); ++i) out = static_cast<T>(out << 8 | ((x >> (8 * i)) & 0xFF));
+        return out;
+    }
+    return x;
+}
+
+template <class T>
+void put(std::byte*& at, T x) noexcept {
+    x = to_le(x);
+    std::memcpy(at, &x, sizeof x);
+    at += sizeof x;
+}
+
+template <class T>
+T get(const std::byte* at) noexcept {
+    T x;
+    std::memcpy(&x, at, sizeof x);
+    return to_le(x);
+}
+
+[[noreturn, gnu::cold]] void refuse(const std::string& why) {
+    fail(FaultKind::bad_value, "not a usable simulator snapshot: " + why);
+}
+
+constexpr std::uint64_t kP1 = 0x9E3779B185EBCA87u, kP2 = 0xC2B2AE3D27D4EB4Fu, kP3 = 0x165667B19E3779F9u;
+
+constexpr std::uint64_t round(std::uint64_t h, std::uint64_t w) noexcept { return std::rotl(h + w * kP2, 31) * kP1; }
+
+}  // namespace
+
+std::uint64_t snapshot_checksum(std::span<const std::byte> data) noexcept {
+    // Four lanes over 32-byte stripes, so that the multiplications of one stripe overlap.
+    std::uint64_t lane[4] = {kP1 + kP2, kP2, 0, 0 - kP1};
+    std::size_t i = 0;
+    for (; i + 32 <= data.size(); i += 32)
+        for (int k = 0; k < 4; ++k) lane[k] = round(lane[k], get<std::uint64_t>(data.data() + i + 8 * k));
+    std::uint64_t h = std::rotl(lane[0], 1) + std::rotl(lane[1], 7) + std::rotl(lane[2], 12) + std::rotl(lane[3], 18);
+    for (; i + 8 <= data.size(); i += 8) h = std::rotl(h ^ round(0, get<std::uint64_t>(data.data() + i)), 27) * kP1 + kP3;
+    std::uint64_t tail = 0;
+    for (std::size_t k = 0; i + k < data.size(); ++k) tail |= std::uint64_t(data[i + k]) << (8 * k);
+    h = std::rotl(h ^ round(0, tail), 27) * kP1 + kP3;
+    h ^= data.size();
+    h ^= h >> 33;
+    h *= kP2;
+    h ^= h >> 29;
+    h *= kP3;
+    return h ^ (h >> 32);
+}
+
+std::size_t snapshot_size(std::uint64_t n, std::uint64_t edges, bool with_stream) noexcept {
+    return kHeader + static_cast<std::size_t>(n) + 8 * static_cast<std::size_t>(edges) + (with_stream ? kStream : 0) +
+           kChecksum;
+}
+
+void write_snapshot(const Register& reg, std::uint64_t edges, const StreamState* stream,
+                    std::span<std::byte> out) noexcept {
+    std::byte* at = out.data();
+    std::memcpy(at, kMagic, sizeof kMagic);
+    at += sizeof kMagic;
+    put<std::uint16_t>(at, kSnapshotVersion);
+    put<std::uint16_t>(at, stream != nullptr ? kWithStream : 0);
+    put<std::uint64_t>(at, reg.size());
+    put<std::uint64_t>(at, edges);
+    for (std::uint64_t v = 0; v < reg.size(); ++v) *at++ = std::byte{reg.vop(v)};
+    for_each_edge(reg, [&](std::uint64_t u, std::uint64_t v) {
+        put<std::uint32_t>(at, static_cast<std::uint32_t>(u));
+        put<std::uint32_t>(at, static_cast<std::uint32_t>(v));
+    });
+    if (stream != nullptr) {
+        std::memcpy(at, stream->key.data(), stream->key.size());
+        at += stream->key.size();
+        put<std::uint64_t>(at, stream->position);
+    }
+    put<std::uint64_t>(at, snapshot_checksum({out.data(), static_cast<std::size_t>(at - out.data())}));
+}
+
+Restored read_snapshot(std::span<const std::byte> in) {
+    if (in.size() < sizeof kMagic || std::memcmp(in.data(), kMagic, sizeof kMagic) != 0)
+        refuse("it does not begin with the snapshot marker \"TSRY\"");
+    if (in.size() < kHeader + kChecksum) refuse("it ends inside its header");
+    const auto version = get<std::uint16_t>(in.data() + 4);
+    const auto flags = get<std::uint16_t>(in.data() + 6);
+    const auto n = get<std::uint64_t>(in.data() + 8);
+    const auto edges = get<std::uint64_t>(in.data() + 16);
+    if (version == 0 || version > kSnapshotVersion)
+        refuse("it is in format " + std::to_string(version) + ", and this version of the library reads formats 1 to " +
+               std::to_string(kSnapshotVersion));
+    if ((flags & ~kWithStream) != 0) refuse("its header has unknown flags " + std::to_string(flags));
+    const bool with_stream = (flags & kWithStream) != 0;
+    // Sizes are compared with the input's before any arithmetic on them could overflow.
+    if (n > in.size() || edges > in.size() / 8 || snapshot_size(n, edges, with_stream) != in.size())
+        refuse("it is " + std::to_string(in.size()) + " bytes long, which does not fit the " + std::to_string(n) +
+               " qubits and " + std::to_string(edges) + " edges its header announces (it was cut short or extended)");
+    const std::size_t body = in.size() - kChecksum;
+    if (snapshot_checksum(in.first(body)) != get<std::uint64_t>(in.data() + body))
+        refuse("its checksum does not match its contents (it was damaged or altered)");
+
+    const std::byte* vops = in.data() + kHeader;
+    for (std::uint64_t v = 0; v < n; ++v)
+        if (std::to_integer<unsigned>(vops[v]) >= clifford::kVopCount)
+            refuse("qubit " + std::to_string(v) + " has VOP " + std::to_string(std::to_integer<unsigned>(vops[v])) +
+                   ", and VOPs run from 0 to 23");
+    const std::byte* pairs = vops + n;
+    const auto edge_at = [&](std::uint64_t i) {
+        return Edge{get<std::uint32_t>(pairs + 8 * i), get<std::uint32_t>(pairs + 8 * i + 4)};
+    };
+    // Strictly ascending pairs with u < v are a simple graph: no loop, no edge twice.
+    for (std::uint64_t i = 0; i < edges; ++i) {
+        const Edge e = edge_at(i);
+        const bool ordered = i == 0 || [&] {
+            const Edge p = edge_at(i - 1);
+            return p.u < e.u || (p.u == e.u && p.v < e.v);
+        }();
+        if (e.u >= e.v || e.v >= n || !ordered)
+            refuse("edge " + std::to_string(i) + " (" + std::to_string(e.u) + ", " + std::to_string(e.v) +
+                   ") is not an edge of " + std::to_string(n) + " qubits in ascending order");
+    }
+
+    GraphBuilder builder(n);
+    std::vector<Edge> chunk;
+    chunk.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(edges, 1 << 14)));
+    const auto in_chunks = [&](auto&& pass) {
+        for (std::uint64_t i = 0; i < edges;) {
+            chunk.clear();
+            for (; i < edges && chunk.size() < chunk.capacity(); ++i) chunk.push_back(edge_at(i));
+            pass(std::span<const Edge>(chunk));
+        }
+    };
+    in_chunks([&](std::span<const Edge> c) { builder.count(c); });
+    builder.allocate();
+    in_chunks([&](std::span<const Edge> c) { builder.place(c); });
+    if (!builder.finish()) refuse("an edge repeats");  // excluded by the order check above
+    Restored out{builder.take(reinterpret_cast<const Vop*>(vops)), std::nullopt};
+    if (with_stream) {
+        const std::byte* s = pairs + 8 * edges;
+        StreamState state{};
+        std::memcpy(state.key.data(), s, state.key.size());
+        state.position = get<std::uint64_t>(s + state.key.size());
+        out.stream = state;
+    }
+    return out;
+}
+
+}  // namespace tessaryn

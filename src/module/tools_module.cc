@@ -1,0 +1,55 @@
+// Entry of `tessaryn_tools`: single-phase initialisation bound to the first interpreter that
+// imports it. It imports `tessaryn` and hands out that module's value classes.
+#include "module/entry.h"
+#include "module/panic.h"
+#include "module/python.h"
+#include "module/tools_simulator.h"
+#include "module/values.h"
+
+#ifndef TESSARYN_VERSION
+#define TESSARYN_VERSION "0+unknown"
+#endif
+
+namespace tessaryn::py {
+namespace {
+
+PyMethodDef g_functions[] = {
+    {"_restore", tools_restore, METH_O,
+     "_restore(data, /)\n--\n\nThe simulator a pickled payload describes (what unpickling calls)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "tessaryn_tools",
+    "Research tools over tessaryn's graph-state engine: a simulator with seeds, ordinary exceptions, read-out of the "
+    "graph, expectation values, entanglement entropy, copies, pickling and bulk construction.",
+    0,
+    g_functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+ModuleOnce g_once;
+
+bool fill(PyObject* module) {
+    Ref exact(PyImport_ImportModule("tessaryn"));
+    if (!exact || !adopt_value_types(exact.get())) return false;
+    Ref restore(PyObject_GetAttrString(module, "_restore"));
+    if (!restore) return false;
+    remember_restore(restore.get());
+    return publish(module, "Simulator", as_object(tools_simulator_type())) &&
+           publish(module, "MeasurementResult", as_object(measurement_result_type())) &&
+           publish(module, "Outcome", as_object(outcome_type())) && publish(module, "Axis", as_object(axis_type())) &&
+           PyModule_AddStringConstant(module, "__version__", TESSARYN_VERSION) == 0;
+}
+
+}  // namespace
+}  // namespace tessaryn::py
+
+PyMODINIT_FUNC PyInit_tessaryn_tools(void) {
+    using namespace tessaryn::py;
+    return trampoline<FaultStyle::ordinary>([] { return single_phase_module(g_once, g_module_def, fill); });
+}

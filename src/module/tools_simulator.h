@@ -1,0 +1,17 @@
+// The `tessaryn_tools.Simulator` class: the exact class's methods and semantics, ordinary
+// exceptions, seeds, read-out, entropy, copies and pickling.
+#pragma once
+
+#include "module/python.h"
+
+namespace tessaryn::py {
+
+/// The `Simulator` type object, created on first need; null with an error set when it cannot be.
+PyTypeObject* tools_simulator_type() noexcept;
+
+/// `tessaryn_tools._restore(data)`: the simulator a pickle's payload describes. The module
+/// passes the function object itself to `remember_restore`, for `__reduce__` to name.
+PyObject* tools_restore(PyObject* module, PyObject* data) noexcept;
+void remember_restore(PyObject* function) noexcept;
+
+}  // namespace tessaryn::py

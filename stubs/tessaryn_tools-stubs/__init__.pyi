@@ -1,0 +1,255 @@
+"""Research tools over tessaryn's graph-state engine: a simulator with seeds, ordinary exceptions, read-out of the graph, expectation values, entanglement entropy, copies, pickling and bulk construction."""
+
+# Types of the research module, for type checkers and editors. The docstrings repeat the
+# module's own. The value classes are tessaryn's, re-exported.
+
+from collections.abc import Callable, Iterable, Mapping
+from typing import Any, Literal, SupportsIndex, final
+
+from tessaryn import Axis as Axis
+from tessaryn import MeasurementResult as MeasurementResult
+from tessaryn import Outcome as Outcome
+
+__all__ = ["Simulator", "MeasurementResult", "Outcome", "Axis"]
+__version__: str
+
+def _restore(data: bytes, /) -> Simulator:
+    """The simulator a pickled payload describes (what unpickling calls)."""
+
+@final
+class Simulator:
+    """A stabilizer state of `qubit_amount` qubits in graph form, starting in |0...0>.
+
+    It has the methods of tessaryn.Tessaryn, with their arguments and semantics, and raises
+    ordinary exceptions: IndexError for a qubit out of range, ValueError for a two-qubit
+    gate given one qubit twice. Beyond those it reads the graph and its vertex operators
+    out, answers expectation values and entanglement entropies, re-expresses the state by
+    local complementation, copies and pickles itself, and is built in bulk by
+    Simulator.from_graph.
+
+    seed=None draws random outcomes from the calling thread's generator, keyed from the
+    operating system. An int seed from 0 to 2**256 - 1 gives the simulator a stream of its
+    own: ChaCha12 with the seed's 32 little-endian bytes as its key and block counter and
+    stream id starting at 0, read as 32-bit little-endian words in order. A random outcome
+    takes the top bit of the next word; a random peek axis takes a word w, as floor(3*w /
+    2**32) (0: X, 1: Y, 2: Z; a second word only when the low half of 3*w is within 3 of
+    2**32). So one seed and one sequence of calls give the same outcomes on every machine
+    and Python that this version runs on."""
+
+    def __new__(cls, qubit_amount: SupportsIndex, *, seed: SupportsIndex | None = None) -> Simulator: ...
+    def __len__(self) -> int: ...
+    @property
+    def num_qubits(self) -> int:
+        """The number of qubits. O(1)."""
+
+    @property
+    def num_edges(self) -> int:
+        """The number of edges of the graph. O(n)."""
+
+    def x(self, qubit: SupportsIndex) -> None:
+        """Apply X (Pauli-X) to `qubit`. O(1)."""
+
+    def y(self, qubit: SupportsIndex) -> None:
+        """Apply Y (Pauli-Y) to `qubit`. O(1)."""
+
+    def z(self, qubit: SupportsIndex) -> None:
+        """Apply Z (Pauli-Z) to `qubit`. O(1)."""
+
+    def h(self, qubit: SupportsIndex) -> None:
+        """Apply H (Hadamard) to `qubit`. O(1)."""
+
+    def s(self, qubit: SupportsIndex) -> None:
+        """Apply S (the phase gate, sqrt(Z)) to `qubit`. O(1)."""
+
+    def sdag(self, qubit: SupportsIndex) -> None:
+        """Apply S† (the inverse of S) to `qubit`. O(1)."""
+
+    def cz(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply controlled-Z to `control` and `target` (it is symmetric in the two).
+
+        One table lookup when neither qubit has neighbours besides the other; otherwise up to
+        three local complementations around the two first, whose cost grows with their degrees."""
+
+    def cx(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply controlled-X (CNOT): X on `target` when `control` is |1>.
+
+        Costs what cz costs."""
+
+    def xcx(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply X-controlled X: X on `target` when `control` is |->.
+
+        Costs what cz costs."""
+
+    def ycx(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply Y-controlled X: X on `target` when `control` is |-i>.
+
+        Costs what cz costs."""
+
+    def xcz(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply X-controlled Z: Z on `target` when `control` is |-> (the gate cx(target,
+        control)).
+
+        Costs what cz costs."""
+
+    def ycz(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply Y-controlled Z: Z on `target` when `control` is |-i> (the gate cy(target,
+        control)).
+
+        Costs what cz costs."""
+
+    def cy(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply controlled-Y: Y on `target` when `control` is |1>.
+
+        Costs what cz costs."""
+
+    def xcy(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply X-controlled Y: Y on `target` when `control` is |->.
+
+        Costs what cz costs."""
+
+    def ycy(self, control: SupportsIndex, target: SupportsIndex) -> None:
+        """Apply Y-controlled Y: Y on `target` when `control` is |-i>.
+
+        Costs what cz costs."""
+
+    def measure_x(self, qubit: SupportsIndex) -> MeasurementResult:
+        """Measure `qubit` along X and collapse the state onto the outcome.
+
+        Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A
+        random outcome takes one draw and leaves `qubit` without edges. Cost: deg(qubit) times
+        the degree of one of its neighbours."""
+
+    def measure_y(self, qubit: SupportsIndex) -> MeasurementResult:
+        """Measure `qubit` along Y and collapse the state onto the outcome.
+
+        Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A
+        random outcome takes one draw and leaves `qubit` without edges. Cost: quadratic in
+        deg(qubit)."""
+
+    def measure_z(self, qubit: SupportsIndex) -> MeasurementResult:
+        """Measure `qubit` along Z and collapse the state onto the outcome.
+
+        Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A
+        random outcome takes one draw and leaves `qubit` without edges. Cost: linear in
+        deg(qubit)."""
+
+    def get_entangled_group(self, qubit: SupportsIndex) -> set[int]:
+        """The set of qubits connected to `qubit` in the graph, `qubit` included: those it is
+        entangled with, directly or through others.
+
+        Cost: the size of the group plus the degrees of its members."""
+
+    def peek_measure_set(self, qubits: set[int] | frozenset[int]) -> dict[int, Outcome]:
+        """Sample measuring the set `qubits` without changing the state.
+
+        The qubits are measured in turn on one working state: each along the axis on which its
+        outcome is certain when it has no neighbours by then, along a random axis otherwise.
+        Returns {qubit: Outcome}. This is a sample, not an expectation: for a chosen axis, use
+        peek_x, peek_y, peek_z or expectation. Cost: the measurements, and as much again to put
+        the state back."""
+
+    def vop(self, qubit: SupportsIndex) -> int:
+        """The vertex operator of `qubit`, an int from 0 to 23 (0 is the identity, 10 the Hadamard;
+        the user guide has the table). O(1)."""
+
+    def neighbours(self, qubit: SupportsIndex) -> list[int]:
+        """The neighbours of `qubit` in the graph, as a sorted list. O(deg(qubit)), or O(n/64) for
+        a qubit of very many neighbours."""
+
+    def degree(self, qubit: SupportsIndex) -> int:
+        """The number of neighbours of `qubit`. O(1)."""
+
+    def vops(self) -> memoryview:
+        """The vertex operators of all qubits: a read-only memoryview of n bytes (format 'B'),
+        which numpy.asarray takes without a copy. O(n)."""
+
+    def edges(self) -> memoryview:
+        """Every edge, as a read-only memoryview of shape (E, 2) and format 'I' (uint32) that
+        numpy.asarray takes without a copy: one row (u, v) per edge, u < v, in ascending order.
+        O(n + E), and the 8 bytes per edge of the output."""
+
+    def to_networkx(self) -> Any:
+        """The graph as a networkx.Graph: nodes 0 to n-1, each with its vertex operator as the node
+        attribute 'vop', and the edges. Needs networkx, imported by this call. O(n + E) Python
+        objects."""
+
+    def stabilizers(self, qubits: Iterable[SupportsIndex] | None = None) -> list[str]:
+        """The stabilizer generator of every qubit (or of those in `qubits`), in ascending qubit
+        order: the vertex operators applied to X on the qubit and Z on its neighbours, as a
+        signed Pauli string over all n qubits in the text form stim.PauliString parses ("+X_Z",
+        "-YZ_"). The n generators together fix the state.
+
+        O(n) per string. ValueError when the strings would take more than 100000000 characters."""
+
+    def peek_x(self, qubit: SupportsIndex) -> Literal[-1, 0, 1]:
+        """What measuring `qubit` along X is certain to give: +1 or -1, or 0 when the outcome would
+        be random. Changes nothing and draws nothing. O(1)."""
+
+    def peek_y(self, qubit: SupportsIndex) -> Literal[-1, 0, 1]:
+        """What measuring `qubit` along Y is certain to give: +1 or -1, or 0 when the outcome would
+        be random. Changes nothing and draws nothing. O(1)."""
+
+    def peek_z(self, qubit: SupportsIndex) -> Literal[-1, 0, 1]:
+        """What measuring `qubit` along Z is certain to give: +1 or -1, or 0 when the outcome would
+        be random. Changes nothing and draws nothing. O(1)."""
+
+    def expectation(self, pauli: str | Mapping[SupportsIndex, str | Axis]) -> Literal[-1, 0, 1]:
+        """The expectation value of a Pauli product: +1 or -1 when the state is an eigenstate of
+        it, 0 otherwise.
+
+        `pauli` is a str in stim's text form, dense ("+X_Z", "-ZZ", the identity as _ or I,
+        qubits beyond its length the identity) or sparse ("X0*Z12"), or a dict {qubit: 'X', 'Y',
+        'Z' or an Axis}. Changes nothing and draws nothing. Cost: the length of `pauli`, plus
+        O(D log D) for D the degrees of the qubits on which it acts."""
+
+    def local_complement(self, qubit: SupportsIndex) -> None:
+        """Re-express the same state with the graph locally complemented at `qubit`: every edge
+        among its neighbours is toggled, and the vertex operators of `qubit` and its neighbours
+        absorb the change.
+
+        A change of representation, not a gate: the state, and so every outcome distribution and
+        expectation, stays the same (a seeded run's outcomes can change, since draws become
+        outcomes through the graph). O(deg(qubit)^2 plus the degrees of its neighbours)."""
+
+    def entanglement_entropy(self, region: Iterable[SupportsIndex]) -> int:
+        """The entanglement entropy in bits of the qubits in `region` against the others: the GF(2)
+        rank of the edges between the two (vertex operators do not change it).
+
+        `region` is any iterable of qubit indices (a set, a range, a numpy array); repeats count
+        once. Cost: O(n/64 + D) to find the c edges across, D being the degrees on the smaller
+        side, then the rank of the block they form: rows and columns of one entry cost O(c) in
+        all (a cut of a chain or a cluster is nothing else), and the a-by-b block left
+        O(a*b*min(a, b)/64) as bit rows."""
+
+    def copy(self) -> Simulator:
+        """An independent simulator in the same state. A seeded simulator's copy continues its
+        stream from the same point, so the two give the same outcomes for the same calls. O(n +
+        E)."""
+
+    def __copy__(self) -> Simulator:
+        """The same as copy()."""
+
+    def __deepcopy__(self, memo: Any) -> Simulator:
+        """The same as copy()."""
+
+    def __reduce__(self) -> tuple[Callable[[bytes], Simulator], tuple[bytes]]:
+        """Pickling: the state as a compact, versioned and checksummed payload of about n + 8*E
+        bytes, with a seeded simulator's stream and the point it has reached."""
+
+    @classmethod
+    def from_graph(
+        cls,
+        qubit_amount: SupportsIndex,
+        edges: Iterable[Iterable[SupportsIndex]],
+        vops: Iterable[SupportsIndex] | None = None,
+        *,
+        seed: SupportsIndex | None = None,
+    ) -> Simulator:
+        """A simulator in the graph state of `edges`, an integer array of shape (E, 2) or an
+        iterable of pairs, with the vertex operators `vops` (n ints from 0 to 23; by default the
+        identity on every qubit: the state that H on every qubit and then CZ on every edge make
+        from |0...0>).
+
+        Loops, repeated edges, qubits out of range, a wrong shape or item type and vertex
+        operators out of range raise ValueError or TypeError naming the first bad entry, and
+        nothing is built. O(n + E): every row is allocated once, at its final size."""
