@@ -43,6 +43,10 @@ T get(const std::byte* at) noexcept {
     return to_le(x);
 }
 
+std::string count_of(std::uint64_t n, const char* thing) {
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
 [[noreturn, gnu::cold]] void refuse(const std::string& why) {
     fail(FaultKind::bad_value, "not a usable simulator snapshot: " + why);
 }
@@ -114,8 +118,8 @@ Restored read_snapshot(std::span<const std::byte> in) {
     const bool with_stream = (flags & kWithStream) != 0;
     // Sizes are compared with the input's before any arithmetic on them could overflow.
     if (n > in.size() || edges > in.size() / 8 || snapshot_size(n, edges, with_stream) != in.size())
-        refuse("it is " + std::to_string(in.size()) + " bytes long, which does not fit the " + std::to_string(n) +
-               " qubits and " + std::to_string(edges) + " edges its header announces (it was cut short or extended)");
+        refuse("it is " + count_of(in.size(), "byte") + " long, which does not fit the " + count_of(n, "qubit") +
+               " and " + count_of(edges, "edge") + " its header announces (it was cut short or extended)");
     const std::size_t body = in.size() - kChecksum;
     if (snapshot_checksum(in.first(body)) != get<std::uint64_t>(in.data() + body))
         refuse("its checksum does not match its contents (it was damaged or altered)");

@@ -62,13 +62,75 @@ PyObject* new_simulator(PyTypeObject* type, Register reg, std::optional<ChaCha12
     return obj;
 }
 
-/// A read-only memoryview over `bytes`, cast to `format` with the given shape when one is given.
-PyObject* view_of(Ref bytes, const char* format, Py_ssize_t rows, Py_ssize_t columns) {
-    Ref view(PyMemoryView_FromObject(bytes.get()));
-    if (!view || format == nullptr) return view.release();
-    Ref shape(Py_BuildValue("(nn)", rows, columns));
-    if (!shape) return nullptr;
-    return PyObject_CallMethod(view.get(), "cast", "sO", format, shape.get());
+// An exporter of one read-only array over a bytes object, for views of shapes a memoryview
+// cannot be cast to (an empty (0, 2), for one). Holds only the bytes, which hold nothing.
+struct ArrayObject {
+    PyObject_HEAD
+    PyObject* bytes;
+    const char* format;
+    Py_ssize_t itemsize;
+    int ndim;
+    Py_ssize_t shape[2];
+    Py_ssize_t strides[2];
+};
+
+PyTypeObject* g_array = nullptr;
+
+int array_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    auto* a = reinterpret_cast<ArrayObject*>(self);
+    if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) {
+        PyErr_SetString(PyExc_BufferError, "the read-out of a simulator is read-only");
+        view->obj = nullptr;
+        return -1;
+    }
+    view->buf = PyBytes_AS_STRING(a->bytes);
+    view->obj = Py_NewRef(self);
+    view->len = PyBytes_GET_SIZE(a->bytes);
+    view->readonly = 1;
+    view->itemsize = a->itemsize;
+    view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(a->format) : nullptr;
+    view->ndim = a->ndim;
+    view->shape = (flags & PyBUF_ND) == PyBUF_ND ? a->shape : nullptr;
+    view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? a->strides : nullptr;
+    view->suboffsets = nullptr;
+    view->internal = nullptr;
+    return 0;
+}
+
+void array_dealloc(PyObject* self) noexcept {
+    Py_DECREF(reinterpret_cast<ArrayObject*>(self)->bytes);
+    free_instance(self);
+}
+
+PyTypeObject* array_type() {
+    if (g_array != nullptr) return g_array;
+    PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>("A read-only array read out of a simulator, behind a memoryview.")},
+        {Py_tp_dealloc, reinterpret_cast<void*>(array_dealloc)},
+        {Py_bf_getbuffer, reinterpret_cast<void*>(array_getbuffer)},
+        {0, nullptr},
+    };
+    g_array = create_type("tessaryn_tools._Array", sizeof(ArrayObject), Py_TPFLAGS_DISALLOW_INSTANTIATION, slots);
+    return g_array;
+}
+
+/// A read-only memoryview of `bytes` as a C-contiguous array of `rows` by `columns` items of
+/// `format` (`columns` 0: one dimension of `rows`).
+PyObject* view_of(Ref bytes, const char* format, Py_ssize_t itemsize, Py_ssize_t rows, Py_ssize_t columns) {
+    PyTypeObject* type = array_type();
+    if (type == nullptr) return nullptr;
+    Ref array(alloc_instance(type));
+    if (!array) return nullptr;
+    auto* a = reinterpret_cast<ArrayObject*>(array.get());
+    a->bytes = bytes.release();
+    a->format = format;
+    a->itemsize = itemsize;
+    a->ndim = columns == 0 ? 1 : 2;
+    a->shape[0] = rows;
+    a->shape[1] = columns;
+    a->strides[0] = columns == 0 ? itemsize : itemsize * columns;
+    a->strides[1] = itemsize;
+    return PyMemoryView_FromObject(array.get());
 }
 
 /// A new list of ints.
@@ -174,7 +236,10 @@ struct Vops {
         for (std::uint64_t v = 0; v < n; ++v) out[v] = static_cast<char>(sim.reg.vop(v));
         return bytes;
     }
-    static PyObject* to_python(Ref bytes, Prepared&) { return view_of(std::move(bytes), nullptr, 0, 0); }
+    static PyObject* to_python(Ref bytes, Prepared&) {
+        const Py_ssize_t n = PyBytes_GET_SIZE(bytes.get());
+        return view_of(std::move(bytes), "B", 1, n, 0);
+    }
 };
 
 struct Edges {
@@ -199,7 +264,7 @@ struct Edges {
         return {std::move(bytes), count};
     }
     static PyObject* to_python(Result r, Prepared&) {
-        return view_of(std::move(r.bytes), "I", static_cast<Py_ssize_t>(r.count), 2);
+        return view_of(std::move(r.bytes), "I", sizeof(Id), static_cast<Py_ssize_t>(r.count), 2);
     }
 };
 
