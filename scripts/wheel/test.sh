@@ -20,6 +20,9 @@ pip_install "$wheel" pytest mypy
 # stim is the tests' second oracle; where it has no wheel (aarch64) its comparisons skip rather
 # than compile it from source.
 pip_install --only-binary=:all: stim >/dev/null 2>&1 || echo "  (no stim wheel for this platform: the comparisons with stim skip)"
+for package in numpy networkx distributed; do
+    pip_install --only-binary=:all: "$package" >/dev/null 2>&1 || echo "  (no $package wheel here: the tests that need it skip)"
+done
 mkdir "$work/empty"
 cd "$work/empty"
 "$work/venv/bin/python" -c 'import sys, tessaryn; print("  testing", tessaryn.__file__, "on", sys.version.split()[0])'

@@ -8,6 +8,9 @@
                                                   K-th on and then only the K-th
     python memory_child.py nomemory               Python's allocators failing from the K-th on
                                                   (_testcapi.set_nomemory), every K
+    python memory_child.py tools N                the research class's copy, bulk building and
+                                                  unpickling, C allocations failing from the K-th
+                                                  on, every K; then Python's, with nomemory
 
 The first three need failing_malloc.c preloaded. A process that is killed, or a check that fails
 (an exception), ends with a non-zero status; success prints ALL CHECKS PASSED last.
@@ -20,12 +23,14 @@ and peeked as Z = +1, which a peek reports exactly for an unentangled qubit.
 
 import ctypes
 import json
+import pickle
 import sys
 import threading
 
 import stim
 
 from tessaryn import Axis, MeasurementResult, Tessaryn
+from tessaryn_tools import Simulator
 
 # Each case: a circuit made only of gates that need no per-thread engine state (single-qubit
 # gates, and two-qubit gates on qubits with no other neighbours), then the call under test.
@@ -231,6 +236,70 @@ def python_allocations_fail():
         print(f"{call[0]} with Python allocations failing: K = 0..{k - 1}")
 
 
+def research_state(n):
+    """A seeded state with rows of every kind: inline, heap blocks, and (above 4096) a bit row."""
+    sim = Simulator(n, seed=11)
+    for q in range(n):
+        sim.h(q)
+    for q in range(1, min(n, 400)):
+        sim.cz(0, q)  # a hub
+    for q in range(1, n - 1, 3):
+        sim.cz(q, q + 1)
+    sim.s(1)
+    return sim
+
+
+def read_out(sim):
+    return bytes(sim.edges()), bytes(sim.vops()), repr(sim)
+
+
+def research_calls(n):
+    """Each call with what a success must return, read out."""
+    sim = research_state(n)
+    edges = [tuple(e) for e in sim.edges().tolist()]
+    vops = list(sim.vops())
+    payload = pickle.dumps(sim)
+    want = read_out(sim)
+    return sim, {
+        "copy": (sim.copy, want),
+        "from_graph": (lambda: Simulator.from_graph(n, edges, vops, seed=11), want),
+        "unpickle": (lambda: pickle.loads(payload), want),
+    }
+
+
+def research_calls_fail(n, arm, disarm, failures):
+    """Every call with allocations failing from the k-th on (`arm(k)` until `disarm()`), for every
+    k until one meets no failure: each gives the right simulator or MemoryError, and the simulator
+    it came from is untouched. `failures()` counts the failures met; where nothing counts them
+    (None), eight runs in a row that return count as clean, in case a later allocation can still
+    fail."""
+    sim, calls = research_calls(n)
+    before = read_out(sim)
+    for name, (call, want) in calls.items():
+        k, clean = 0, 0
+        while True:
+            result, raised = None, False
+            arm(k)
+            try:
+                result = call()
+            except MemoryError:
+                raised = True
+            finally:
+                disarm()
+            if not raised:
+                assert read_out(result) == want, f"{name}, failing from K={k} on: a different simulator"
+                twin = sim.copy()
+                assert [int(result.measure_x(q)) for q in range(3)] == [int(twin.measure_x(q)) for q in range(3)]
+            assert read_out(sim) == before, f"{name}, failing from K={k} on: the original changed"
+            clean = 0 if raised else clean + 1
+            if failures is None and clean == 8 or failures is not None and not raised and failures() == 0:
+                break
+            k += 1
+            assert k < 5000, f"{name} never completed"
+        later_calls_work(n)
+        print(f"{name} on {n} qubits: K = 0..{k}")
+
+
 if __name__ == "__main__":
     scenario, *rest = sys.argv[1:]
     if scenario == "probe":
@@ -252,6 +321,15 @@ if __name__ == "__main__":
         new_threads(rest[0], int(rest[1]))
     elif scenario == "nomemory":
         python_allocations_fail()
+    elif scenario == "tools":
+        alloc = Allocator()
+        later_calls_work(int(rest[0]))  # the thread's engine state exists already
+        research_calls_fail(int(rest[0]), lambda k: alloc.fail_after(k, -1), alloc.fail_never, alloc.failures)
+    elif scenario == "tools-nomemory":
+        import _testcapi
+
+        later_calls_work(int(rest[0]))
+        research_calls_fail(int(rest[0]), lambda k: _testcapi.set_nomemory(k, 0), _testcapi.remove_mem_hooks, None)
     else:
         raise SystemExit(f"unknown scenario {scenario}")
     print("ALL CHECKS PASSED")

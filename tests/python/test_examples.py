@@ -15,6 +15,7 @@ from pathlib import Path
 import pytest
 
 import tessaryn
+import tessaryn_tools
 from tessaryn import MeasurementResult
 
 EXAMPLE_DIR = Path(__file__).resolve().parents[2] / "examples"
@@ -62,13 +63,14 @@ FAULTS = {
     "z_outcome_flipped": ("measure_z", flipped("measure_z")),
     "z_not_collapsing": ("measure_z", lambda sim, q: sim.peek_measure_set({q})[q].result),
     "x_ignored": ("x", lambda sim, q: None),
+    "cz_ignored": ("cz", lambda sim, a, b: None),
 }
 
 
-def faulty_simulator(method, replacement):
+def faulty_simulator(method, replacement, base=tessaryn.Tessaryn):
     class Faulty:
-        def __init__(self, qubit_amount):
-            self._sim = tessaryn.Tessaryn(qubit_amount)
+        def __init__(self, *args, **kwargs):
+            self._sim = base(*args, **kwargs)
 
         def __getattr__(self, name):
             if name == method:
@@ -90,9 +92,14 @@ def faulty_simulator(method, replacement):
         ("ghz_fusion", "cx_reversed"),
         ("ghz_fusion", "x_outcome_flipped"),
         ("ghz_fusion", "z_not_collapsing"),
+        ("entanglement_transition", "z_not_collapsing"),
+        ("entanglement_transition", "cz_ignored"),
     ],
 )
 def test_physics_check_catches_a_faulty_simulator(stem, fault, load_example, monkeypatch):
     example = load_example(stem)
-    monkeypatch.setattr(example, "Tessaryn", faulty_simulator(*FAULTS[fault]))
+    if hasattr(example, "Tessaryn"):
+        monkeypatch.setattr(example, "Tessaryn", faulty_simulator(*FAULTS[fault]))
+    else:
+        monkeypatch.setattr(example, "Simulator", faulty_simulator(*FAULTS[fault], base=tessaryn_tools.Simulator))
     assert example.main(["--quick"]) != 0

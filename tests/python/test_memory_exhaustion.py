@@ -145,6 +145,21 @@ def test_python_allocations_failing_lose_no_outcome():
     assert passed(proc), describe(proc)
 
 
+@pytest.mark.parametrize("n", SIZES)
+def test_research_copies_builds_and_unpickling_at_every_failing_allocation(failing_malloc, n):
+    proc = run_child(failing_malloc, "tools", n)
+    assert passed(proc), describe(proc)
+
+
+def test_research_calls_with_python_allocations_failing():
+    pytest.importorskip("stim")
+    testcapi = pytest.importorskip("_testcapi")
+    if not hasattr(testcapi, "set_nomemory") or not hasattr(testcapi, "remove_mem_hooks"):
+        pytest.skip("this _testcapi has no set_nomemory")
+    proc = run_child(dict(os.environ), "tools-nomemory", 8)
+    assert passed(proc), describe(proc)
+
+
 def test_module_thread_locals_are_in_static_tls():
     # glibc allocates a dlopen'ed module's thread-local block with malloc at the first touch on
     # each thread, and aborts the process when that fails; thread-locals in the static TLS block
