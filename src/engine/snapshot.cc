@@ -133,31 +133,29 @@ Restored read_snapshot(std::span<const std::byte> in) {
     const auto edge_at = [&](std::uint64_t i) {
         return Edge{get<std::uint32_t>(pairs + 8 * i), get<std::uint32_t>(pairs + 8 * i + 4)};
     };
-    // Strictly ascending pairs with u < v are a simple graph: no loop, no edge twice.
-    for (std::uint64_t i = 0; i < edges; ++i) {
-        const Edge e = edge_at(i);
-        const bool ordered = i == 0 || [&] {
-            const Edge p = edge_at(i - 1);
-            return p.u < e.u || (p.u == e.u && p.v < e.v);
-        }();
-        if (e.u >= e.v || e.v >= n || !ordered)
-            refuse("edge " + std::to_string(i) + " (" + std::to_string(e.u) + ", " + std::to_string(e.v) +
-                   ") is not an edge of " + std::to_string(n) + " qubits in ascending order");
-    }
-
     GraphBuilder builder(n);
-    std::vector<Edge> chunk;
-    chunk.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(edges, 1 << 14)));
-    const auto in_chunks = [&](auto&& pass) {
-        for (std::uint64_t i = 0; i < edges;) {
-            chunk.clear();
-            for (; i < edges && chunk.size() < chunk.capacity(); ++i) chunk.push_back(edge_at(i));
-            pass(std::span<const Edge>(chunk));
+    std::vector<Edge> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(edges, 1 << 14)));
+    // The first pass checks each edge as it counts it: strictly ascending pairs with u < v are a
+    // simple graph, no loop and no edge twice.
+    Edge previous{0, 0};
+    for (std::uint64_t first = 0; first < edges; first += chunk.size()) {
+        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), edges - first));
+        for (std::size_t k = 0; k < size; ++k) {
+            const Edge e = edge_at(first + k);
+            const bool ordered = first + k == 0 || previous.u < e.u || (previous.u == e.u && previous.v < e.v);
+            if (e.u >= e.v || e.v >= n || !ordered) [[unlikely]]
+                refuse("edge " + std::to_string(first + k) + " (" + std::to_string(e.u) + ", " + std::to_string(e.v) +
+                       ") is not an edge of " + std::to_string(n) + " qubits in ascending order");
+            chunk[k] = previous = e;
         }
-    };
-    in_chunks([&](std::span<const Edge> c) { builder.count(c); });
+        builder.count({chunk.data(), size});
+    }
     builder.allocate();
-    in_chunks([&](std::span<const Edge> c) { builder.place(c); });
+    for (std::uint64_t first = 0; first < edges; first += chunk.size()) {
+        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), edges - first));
+        for (std::size_t k = 0; k < size; ++k) chunk[k] = edge_at(first + k);
+        builder.place({chunk.data(), size});
+    }
     if (!builder.finish()) refuse("an edge repeats");  // excluded by the order check above
     Restored out{builder.take(reinterpret_cast<const Vop*>(vops)), std::nullopt};
     if (with_stream) {

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 
 #include "clifford/clifford.h"
@@ -427,17 +428,51 @@ bool EdgeInput::open(PyObject* obj, std::uint64_t n) {
     return true;
 }
 
+namespace {
+
+// Reads the edges of a strided (E, 2) buffer of T, one loop per element type: a large array
+// goes through here twice, and a dispatch per element would cost more than the reading.
+template <class T>
+void read_edges(const char* base, const Py_ssize_t* strides, std::size_t first, std::span<Edge> out) noexcept {
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        const char* row = base + static_cast<Py_ssize_t>(first + k) * strides[0];
+        T u, v;
+        std::memcpy(&u, row, sizeof u);
+        std::memcpy(&v, row + strides[1], sizeof v);
+        const auto end = [](T x) { return x < 0 ? kNoVertex : static_cast<std::uint64_t>(x); };
+        if constexpr (std::is_signed_v<T>)
+            out[k] = {end(u), end(v)};
+        else
+            out[k] = {static_cast<std::uint64_t>(u), static_cast<std::uint64_t>(v)};
+    }
+}
+
+}  // namespace
+
 void EdgeInput::read(std::size_t first, std::span<Edge> out) const noexcept {
     if (!has_view_) {
         std::copy_n(listed_.begin() + static_cast<std::ptrdiff_t>(first), out.size(), out.begin());
         return;
     }
     const auto* base = static_cast<const char*>(view_.buf);
-    for (std::size_t k = 0; k < out.size(); ++k) {
-        const char* row = base + static_cast<Py_ssize_t>(first + k) * view_.strides[0];
-        const BufferInt u = read_int(row, view_.itemsize, format_);
-        const BufferInt v = read_int(row + view_.strides[1], view_.itemsize, format_);
-        out[k] = {u.negative ? kNoVertex : u.bits, v.negative ? kNoVertex : v.bits};
+    const bool is_signed = std::strchr("bhilqn", format_) != nullptr;
+    switch (view_.itemsize * (is_signed ? -1 : 1)) {
+        case 1:
+            return read_edges<std::uint8_t>(base, view_.strides, first, out);
+        case -1:
+            return read_edges<std::int8_t>(base, view_.strides, first, out);
+        case 2:
+            return read_edges<std::uint16_t>(base, view_.strides, first, out);
+        case -2:
+            return read_edges<std::int16_t>(base, view_.strides, first, out);
+        case 4:
+            return read_edges<std::uint32_t>(base, view_.strides, first, out);
+        case -4:
+            return read_edges<std::int32_t>(base, view_.strides, first, out);
+        case 8:
+            return read_edges<std::uint64_t>(base, view_.strides, first, out);
+        default:
+            return read_edges<std::int64_t>(base, view_.strides, first, out);
     }
 }
 
