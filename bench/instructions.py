@@ -3,6 +3,10 @@ not change: each workload of the bench table runs under valgrind's callgrind on 
 the instructions executed inside the module's methods are counted.
 
     bench/instructions.sh [--quick] [--workloads ghz,peek] [--sizes 100,1024] [REF]
+    bench/instructions.sh --classes [--quick] ...    tessaryn_tools.Simulator against Tessaryn
+
+With --classes, both columns come from this checkout's build: `Tessaryn` as base, and the research
+class `tessaryn_tools.Simulator` (unseeded, so that it draws what Tessaryn draws) as new.
 
 REF (default HEAD^1) is built with symbols into bench/.venvs/<sha>-symbols/ once, this checkout
 into bench/.venvs/checkout-symbols/ afresh every run. The operating system's entropy is replaced by fixed bytes
@@ -48,8 +52,11 @@ RUNNER = r"""
 import random, sys
 sys.path.insert(0, HERE)
 from workloads import WORKLOADS
-from tessaryn import Tessaryn
-name, n = sys.argv[1], int(sys.argv[2])
+name, n, cls = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+if cls == "Simulator":
+    from tessaryn_tools import Simulator as Tessaryn
+else:
+    from tessaryn import Tessaryn
 if name in ("peek", "sweep"):
     side = int(n ** 0.5)
     ops = [("h", (q,)) for q in range(side * side)]
@@ -89,13 +96,13 @@ def symbols_python(name, source, interpreter, rebuild):
     return python
 
 
-def count(python, workload, n, tmp):
+def count(python, workload, n, tmp, cls="Tessaryn"):
     """Instructions inside the module's methods, and the number of ops."""
     out = os.path.join(tmp, "callgrind.out")
     env = dict(os.environ, LD_PRELOAD=os.path.join(tmp, "fixed_entropy.so"))
     run = subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}",
                           "--toggle-collect=*tessaryn::py::*method*",
-                          python, os.path.join(tmp, "runner.py"), workload, str(n)],
+                          python, os.path.join(tmp, "runner.py"), workload, str(n), cls],
                          env=env, capture_output=True, text=True, check=True)  # fmt: skip
     ops = int(run.stdout.split()[-1])
     with open(out) as f:
@@ -110,6 +117,7 @@ def main():
     parser.add_argument("--workloads", help="comma-separated subset of " + ",".join(SIZES))
     parser.add_argument("--sizes", help="comma-separated subset of the sizes")
     parser.add_argument("--python", default=os.environ.get("PYTHON", "python3"), help="interpreter for the venvs")
+    parser.add_argument("--classes", action="store_true", help="Simulator against Tessaryn, both of this checkout")
     args = parser.parse_args()
     for tool in ("valgrind", "cc"):
         if shutil.which(tool) is None:
@@ -122,8 +130,9 @@ def main():
         os.mkdir(src)
         archive = subprocess.run(["git", "-C", ROOT, "archive", base_sha], check=True, capture_output=True).stdout
         subprocess.run(["tar", "-x", "-C", src], input=archive, check=True)
-        base = symbols_python(base_sha[:12], src, args.python, rebuild=False)
         new = symbols_python("checkout", ROOT, args.python, rebuild=True)
+        base = new if args.classes else symbols_python(base_sha[:12], src, args.python, rebuild=False)
+        classes = ("Tessaryn", "Simulator") if args.classes else ("Tessaryn", "Tessaryn")
         with open(os.path.join(tmp, "fixed_entropy.c"), "w") as f:
             f.write(FIXED_ENTROPY)
         subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", os.path.join(tmp, "fixed_entropy.so"),
@@ -134,15 +143,19 @@ def main():
         sizes = QUICK if args.quick else SIZES
         chosen = args.workloads.split(",") if args.workloads else list(sizes)
         wanted = {int(n) for n in args.sizes.split(",")} if args.sizes else None
-        print(f"\ninstructions per op inside the module's methods; base {args.ref} = {base_sha[:12]}, "
-              f"new this checkout ({head[:12]})")  # fmt: skip
+        if args.classes:
+            print(f"\ninstructions per op inside the module's methods, this checkout ({head[:12]}); "
+                  "base tessaryn.Tessaryn, new tessaryn_tools.Simulator")  # fmt: skip
+        else:
+            print(f"\ninstructions per op inside the module's methods; base {args.ref} = {base_sha[:12]}, "
+                  f"new this checkout ({head[:12]})")  # fmt: skip
         print(f"{'case':10s} {'n':>6s} {'ops':>7s} {'base':>10s} {'new':>10s} {'new/base':>9s}")
         for name in chosen:
             for n in sizes.get(name, SIZES.get(name, [])):
                 if wanted and n not in wanted:
                     continue
-                b, ops = count(base, name, n, tmp)
-                w, _ = count(new, name, n, tmp)
+                b, ops = count(base, name, n, tmp, classes[0])
+                w, _ = count(new, name, n, tmp, classes[1])
                 print(f"{name:10s} {n:6d} {ops:7d} {b / ops:10.0f} {w / ops:10.0f} {w / b:9.3f}", flush=True)
     return 0
 

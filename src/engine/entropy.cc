@@ -79,7 +79,8 @@ std::uint64_t peel(const SparseBlock& m, std::vector<char>& row_live, std::vecto
                 col_rows[at[m.cols[e]]++] = static_cast<std::uint32_t>(r);
         }
     }
-    for (std::size_t c = 0; c < m.columns; ++c) col_count[c] = static_cast<std::uint32_t>(col_start[c + 1] - col_start[c]);
+    for (std::size_t c = 0; c < m.columns; ++c)
+        col_count[c] = static_cast<std::uint32_t>(col_start[c + 1] - col_start[c]);
     row_live.assign(rows, 1);
     col_live.assign(m.columns, 1);
 
@@ -135,8 +136,8 @@ std::uint64_t peel(const SparseBlock& m, std::vector<char>& row_live, std::vecto
 
 // Rank of what peeling left: as bit rows when they fit the budget, else row by row against a
 // basis kept by lowest column.
-std::uint64_t remainder_rank(const SparseBlock& m, const std::vector<char>& row_live,
-                             const std::vector<char>& col_live, std::size_t bit_rank_words) {
+std::uint64_t remainder_rank(const SparseBlock& m, const std::vector<char>& row_live, const std::vector<char>& col_live,
+                             std::size_t bit_rank_words) {
     std::vector<Id> renumbered(m.columns);
     std::size_t columns = 0;
     for (std::size_t c = 0; c < m.columns; ++c)

@@ -64,7 +64,8 @@ std::uint64_t snapshot_checksum(std::span<const std::byte> data) noexcept {
     for (; i + 32 <= data.size(); i += 32)
         for (int k = 0; k < 4; ++k) lane[k] = round(lane[k], get<std::uint64_t>(data.data() + i + 8 * k));
     std::uint64_t h = std::rotl(lane[0], 1) + std::rotl(lane[1], 7) + std::rotl(lane[2], 12) + std::rotl(lane[3], 18);
-    for (; i + 8 <= data.size(); i += 8) h = std::rotl(h ^ round(0, get<std::uint64_t>(data.data() + i)), 27) * kP1 + kP3;
+    for (; i + 8 <= data.size(); i += 8)
+        h = std::rotl(h ^ round(0, get<std::uint64_t>(data.data() + i)), 27) * kP1 + kP3;
     std::uint64_t tail = 0;
     for (std::size_t k = 0; i + k < data.size(); ++k) tail |= std::uint64_t(data[i + k]) << (8 * k);
     h = std::rotl(h ^ round(0, tail), 27) * kP1 + kP3;

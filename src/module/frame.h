@@ -84,8 +84,10 @@ bool index_conversion_failed(PyObject* obj, Param p, FaultStyle style, std::uint
 
 /// Converts an int, an int subclass or an object with `__index__` to an unsigned 64-bit value.
 /// On failure sets the relabelled error and returns false. In the ordinary style an integer
-/// outside 0..2^64-1 is an IndexError naming it and `n`, the number of qubits.
-inline bool extract_index(PyObject* obj, Param p, FaultStyle style, std::uint64_t n, std::uint64_t* out) {
+/// outside 0..2^64-1 is an IndexError naming it and `n()`, the number of qubits, which is asked
+/// for on that path only.
+template <class Size>
+inline bool extract_index(PyObject* obj, Param p, FaultStyle style, const Size& n, std::uint64_t* out) {
 #if PY_VERSION_HEX >= 0x030C0000
     // Small ints are stored inline; read them without a call.
     if (PyLong_CheckExact(obj) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj))) [[likely]] {
@@ -99,17 +101,24 @@ inline bool extract_index(PyObject* obj, Param p, FaultStyle style, std::uint64_
     if (PyLong_CheckExact(obj)) [[likely]] {
         const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
         if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) [[unlikely]]
-            return index_conversion_failed(obj, p, style, n);
+            return index_conversion_failed(obj, p, style, n());
         *out = v;
         return true;
     }
-    return extract_index_slow(obj, p, style, n, out);
+    return extract_index_slow(obj, p, style, n(), out);
 }
 
 /// Parameter `i` of `d` as an index.
-inline bool extract_index(PyObject* obj, const FunctionDescription& d, int i, std::uint64_t n, std::uint64_t* out) {
+template <class Size>
+inline bool extract_index(PyObject* obj, const FunctionDescription& d, int i, const Size& n, std::uint64_t* out) {
     return extract_index(obj, d.params[i], d.style, n, out);
 }
+
+/// The number of qubits as a constant, for `extract_index` where it is known already.
+struct Qubits {
+    std::uint64_t value;
+    std::uint64_t operator()() const noexcept { return value; }
+};
 
 /// Converts a set or frozenset (or a subclass) of indices; duplicates after conversion count once
 /// and `out` comes back in ascending order. In the panic style an error raised by the iteration

@@ -29,28 +29,34 @@ struct Unit {};
 
 // --- Argument shapes: conversion after the borrow is taken, in parameter order. ---------------
 
+/// The receiver's number of qubits, read only where a message needs it.
+struct SizeOf {
+    const Register& reg;
+    std::uint64_t operator()() const noexcept { return reg.size(); }
+};
+
 struct NoArgs {
-    bool convert(const FunctionDescription&, PyObject* const*, std::uint64_t) { return true; }
+    bool convert(const FunctionDescription&, PyObject* const*, SizeOf) { return true; }
 };
 
 struct OneIndex {
     std::uint64_t q;
-    bool convert(const FunctionDescription& d, PyObject* const* argv, std::uint64_t n) {
+    bool convert(const FunctionDescription& d, PyObject* const* argv, SizeOf n) {
         return extract_index(argv[0], d, 0, n, &q);
     }
 };
 
 struct TwoIndices {
     std::uint64_t c, t;
-    bool convert(const FunctionDescription& d, PyObject* const* argv, std::uint64_t n) {
+    bool convert(const FunctionDescription& d, PyObject* const* argv, SizeOf n) {
         return extract_index(argv[0], d, 0, n, &c) && extract_index(argv[1], d, 1, n, &t);
     }
 };
 
 struct IndexSet {
     std::vector<std::uint64_t> qubits;
-    bool convert(const FunctionDescription& d, PyObject* const* argv, std::uint64_t n) {
-        return extract_index_set(argv[0], d.params[0], d.style, n, qubits);
+    bool convert(const FunctionDescription& d, PyObject* const* argv, SizeOf n) {
+        return extract_index_set(argv[0], d.params[0], d.style, n(), qubits);
     }
 };
 
@@ -165,7 +171,7 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
             Borrow<Op::kAccess> borrow(sim->borrow_flag);
             if (!borrow) return nullptr;
             typename Op::Args a;
-            if (!a.convert(D, argv, sim->reg.size())) return nullptr;
+            if (!a.convert(D, argv, SizeOf{sim->reg})) return nullptr;
             result = Op::run(*sim, a);
         }
         return Op::to_python(std::move(result), prepared);

@@ -62,7 +62,8 @@ void raise_ordinary(const Fault& fault) noexcept {
     switch (fault.kind()) {
         case FaultKind::index:
             PyErr_Format(PyExc_IndexError, "qubit %llu is out of range for a simulator of %llu qubits",
-                         static_cast<unsigned long long>(fault.value(1)), static_cast<unsigned long long>(fault.value(0)));
+                         static_cast<unsigned long long>(fault.value(1)),
+                         static_cast<unsigned long long>(fault.value(0)));
             return;
         case FaultKind::same_qubits:
             PyErr_Format(PyExc_ValueError, "control and target must be different qubits, but both are %llu",

@@ -108,7 +108,7 @@ PyObject* simulator_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs)
         PyObject* slots[1];
         if (!bind_tuple_dict(kNew, args, kwargs, slots)) return nullptr;
         std::uint64_t n;
-        if (!extract_index(slots[0], kNew, 0, 0, &n)) return nullptr;
+        if (!extract_index(slots[0], kNew, 0, Qubits{0}, &n)) return nullptr;
         Register reg(n);
         PyObject* obj = alloc_instance(subtype);
         if (obj == nullptr) return nullptr;

@@ -163,7 +163,7 @@ bool visit_qubits(PyObject* obj, Param p, std::uint64_t n, F&& f) {
     }
     while (Ref item{PyIter_Next(it.get())}) {
         std::uint64_t q;
-        if (!extract_index(item.get(), p, FaultStyle::ordinary, n, &q)) return false;
+        if (!extract_index(item.get(), p, FaultStyle::ordinary, Qubits{n}, &q)) return false;
         if (q >= n) return out_of_range(q, n);
         f(q);
     }
@@ -262,7 +262,7 @@ bool pauli_mapping(PyObject* obj, std::uint64_t n, std::vector<PauliTerm>& terms
         PyObject* key = PyTuple_GET_ITEM(pair, 0);
         PyObject* value = PyTuple_GET_ITEM(pair, 1);
         std::uint64_t q;
-        if (!extract_index(key, Param::pauli, FaultStyle::ordinary, n, &q)) return false;
+        if (!extract_index(key, Param::pauli, FaultStyle::ordinary, Qubits{n}, &q)) return false;
         int axis = -1;
         if (PyUnicode_Check(value)) {
             Py_ssize_t size = 0;
@@ -390,7 +390,8 @@ bool EdgeInput::open(PyObject* obj, std::uint64_t n) {
     Ref it(PyObject_GetIter(obj));
     if (!it) {
         PyErr_Clear();
-        PyErr_Format(PyExc_TypeError, "edges must be an integer array of shape (E, 2) or an iterable of pairs, not '%s'",
+        PyErr_Format(PyExc_TypeError,
+                     "edges must be an integer array of shape (E, 2) or an iterable of pairs, not '%s'",
                      Py_TYPE(obj)->tp_name);
         return false;
     }
@@ -406,11 +407,12 @@ bool EdgeInput::open(PyObject* obj, std::uint64_t n) {
         for (int end = 0; end < 2; ++end) {
             PyObject* value = PySequence_Fast_GET_ITEM(pair.get(), end);
             std::uint64_t q;
-            if (!extract_index(value, Param::edges, FaultStyle::ordinary, n, &q)) {
+            if (!extract_index(value, Param::edges, FaultStyle::ordinary, Qubits{n}, &q)) {
                 if (!PyErr_ExceptionMatches(PyExc_IndexError)) return false;
                 PyErr_Clear();
-                PyErr_Format(PyExc_ValueError, "edges[%zu] = %R: qubit %R is out of range for a simulator of %llu qubits",
-                             i, item.get(), value, static_cast<unsigned long long>(n));
+                PyErr_Format(PyExc_ValueError,
+                             "edges[%zu] = %R: qubit %R is out of range for a simulator of %llu qubits", i, item.get(),
+                             value, static_cast<unsigned long long>(n));
                 return false;
             }
             (end == 0 ? e.u : e.v) = q;
@@ -531,7 +533,8 @@ bool extract_vops(PyObject* obj, std::uint64_t n, std::vector<Vop>& vops) {
         return false;
     };
     const auto bad_value = [&](std::size_t i, const std::string& shown) {
-        PyErr_Format(PyExc_ValueError, "vops[%zu] = %s is not a vertex operator: they run from 0 to 23", i, shown.c_str());
+        PyErr_Format(PyExc_ValueError, "vops[%zu] = %s is not a vertex operator: they run from 0 to 23", i,
+                     shown.c_str());
         return false;
     };
     if (buffer_like(obj)) {
@@ -543,13 +546,15 @@ bool extract_vops(PyObject* obj, std::uint64_t n, std::vector<Vop>& vops) {
             PyErr_Format(PyExc_ValueError, "vops must be one-dimensional, not of %d dimensions", view->ndim);
             return false;
         }
-        if (static_cast<std::uint64_t>(view->shape[0]) != n) return wrong_length(static_cast<std::size_t>(view->shape[0]));
+        if (static_cast<std::uint64_t>(view->shape[0]) != n)
+            return wrong_length(static_cast<std::size_t>(view->shape[0]));
         vops.resize(static_cast<std::size_t>(n));
         const auto* base = static_cast<const char*>(view->buf);
         for (std::size_t i = 0; i < vops.size(); ++i) {
             const BufferInt x = read_int(base + static_cast<Py_ssize_t>(i) * view->strides[0], view->itemsize, code);
             if (x.negative || x.bits >= static_cast<std::uint64_t>(clifford::kVopCount))
-                return bad_value(i, x.negative ? std::to_string(static_cast<std::int64_t>(x.bits)) : std::to_string(x.bits));
+                return bad_value(
+                    i, x.negative ? std::to_string(static_cast<std::int64_t>(x.bits)) : std::to_string(x.bits));
             vops[i] = static_cast<Vop>(x.bits);
         }
         return true;

@@ -148,30 +148,30 @@ PyObject* int_list(const std::vector<std::uint64_t>& values) {
 // --- Argument shapes of the research methods --------------------------------------------------
 
 struct AnyObject {
-    bool convert(const FunctionDescription&, PyObject* const*, std::uint64_t) { return true; }
+    bool convert(const FunctionDescription&, PyObject* const*, SizeOf) { return true; }
 };
 
 struct OptionalQubits {
     bool all = true;
     std::vector<std::uint64_t> qubits;
-    bool convert(const FunctionDescription& d, PyObject* const* argv, std::uint64_t n) {
+    bool convert(const FunctionDescription& d, PyObject* const* argv, SizeOf n) {
         all = argv[0] == nullptr || argv[0] == Py_None;
-        return all || extract_qubit_list(argv[0], d.params[0], n, qubits);
+        return all || extract_qubit_list(argv[0], d.params[0], n(), qubits);
     }
 };
 
 struct Region {
     std::vector<Word> mask;
-    bool convert(const FunctionDescription& d, PyObject* const* argv, std::uint64_t n) {
-        return extract_qubit_mask(argv[0], d.params[0], n, mask);
+    bool convert(const FunctionDescription& d, PyObject* const* argv, SizeOf n) {
+        return extract_qubit_mask(argv[0], d.params[0], n(), mask);
     }
 };
 
 struct PauliProduct {
     std::vector<PauliTerm> terms;
     bool negated = false;
-    bool convert(const FunctionDescription&, PyObject* const* argv, std::uint64_t n) {
-        return extract_pauli(argv[0], n, terms, negated);
+    bool convert(const FunctionDescription&, PyObject* const* argv, SizeOf n) {
+        return extract_pauli(argv[0], n(), terms, negated);
     }
 };
 
@@ -448,22 +448,15 @@ constexpr FunctionDescription two(const char* name) {
 }
 constexpr FunctionDescription none(const char* name) { return {"Simulator", name, {}, 0, kOrdinary}; }
 
-constexpr FunctionDescription kNew{
-    "Simulator", "__new__", {Param::qubit_amount, Param::seed}, 2, kOrdinary, 1, 1};
-constexpr FunctionDescription kFromGraph{"Simulator",
-                                         "from_graph",
-                                         {Param::qubit_amount, Param::edges, Param::vops, Param::seed},
-                                         4,
-                                         kOrdinary,
-                                         2,
-                                         3};
+constexpr FunctionDescription kNew{"Simulator", "__new__", {Param::qubit_amount, Param::seed}, 2, kOrdinary, 1, 1};
+constexpr FunctionDescription kFromGraph{
+    "Simulator", "from_graph", {Param::qubit_amount, Param::edges, Param::vops, Param::seed}, 4, kOrdinary, 2, 3};
 constexpr FunctionDescription kX = one("x"), kY = one("y"), kZ = one("z"), kH = one("h"), kS = one("s"),
                               kSdag = one("sdag");
-constexpr FunctionDescription kCz = two("cz"), kCx = two("cx"), kXcx = two("xcx"), kYcx = two("ycx"),
-                              kXcz = two("xcz"), kYcz = two("ycz"), kCy = two("cy"), kXcy = two("xcy"),
-                              kYcy = two("ycy");
-constexpr FunctionDescription kMeasureX = one("measure_x"), kMeasureY = one("measure_y"),
-                              kMeasureZ = one("measure_z"), kGroup = one("get_entangled_group");
+constexpr FunctionDescription kCz = two("cz"), kCx = two("cx"), kXcx = two("xcx"), kYcx = two("ycx"), kXcz = two("xcz"),
+                              kYcz = two("ycz"), kCy = two("cy"), kXcy = two("xcy"), kYcy = two("ycy");
+constexpr FunctionDescription kMeasureX = one("measure_x"), kMeasureY = one("measure_y"), kMeasureZ = one("measure_z"),
+                              kGroup = one("get_entangled_group");
 constexpr FunctionDescription kPeek{"Simulator", "peek_measure_set", {Param::qubits}, 1, kOrdinary};
 constexpr FunctionDescription kVop = one("vop"), kNeighbours = one("neighbours"), kDegree = one("degree");
 constexpr FunctionDescription kVops = none("vops"), kEdges = none("edges"), kToNetworkx = none("to_networkx");
@@ -483,14 +476,10 @@ constexpr PyMethodDef def(const char* doc) {
 PyObject* from_graph(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 PyMethodDef g_methods[] = {
-    def<kX, SingleQubitGate<clifford::kPauliX>>(
-        "x($self, qubit)\n--\n\nApply X (Pauli-X) to `qubit`. O(1)."),
-    def<kY, SingleQubitGate<clifford::kPauliY>>(
-        "y($self, qubit)\n--\n\nApply Y (Pauli-Y) to `qubit`. O(1)."),
-    def<kZ, SingleQubitGate<clifford::kPauliZ>>(
-        "z($self, qubit)\n--\n\nApply Z (Pauli-Z) to `qubit`. O(1)."),
-    def<kH, SingleQubitGate<clifford::kHadamard>>(
-        "h($self, qubit)\n--\n\nApply H (Hadamard) to `qubit`. O(1)."),
+    def<kX, SingleQubitGate<clifford::kPauliX>>("x($self, qubit)\n--\n\nApply X (Pauli-X) to `qubit`. O(1)."),
+    def<kY, SingleQubitGate<clifford::kPauliY>>("y($self, qubit)\n--\n\nApply Y (Pauli-Y) to `qubit`. O(1)."),
+    def<kZ, SingleQubitGate<clifford::kPauliZ>>("z($self, qubit)\n--\n\nApply Z (Pauli-Z) to `qubit`. O(1)."),
+    def<kH, SingleQubitGate<clifford::kHadamard>>("h($self, qubit)\n--\n\nApply H (Hadamard) to `qubit`. O(1)."),
     def<kS, SingleQubitGate<clifford::kS>>(
         "s($self, qubit)\n--\n\nApply S (the phase gate, sqrt(Z)) to `qubit`. O(1)."),
     def<kSdag, SingleQubitGate<clifford::kSdag>>(
@@ -539,19 +528,17 @@ PyMethodDef g_methods[] = {
         "measure_z($self, qubit)\n--\n\nMeasure `qubit` along Z and collapse the state onto the outcome.\n\n"
         "Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A\n"
         "random outcome takes one draw and leaves `qubit` without edges. Cost: linear in\ndeg(qubit)."),
-    def<kGroup, EntangledGroup>(
-        "get_entangled_group($self, qubit)\n--\n\n"
-        "The set of qubits connected to `qubit` in the graph, `qubit` included: those it is\n"
-        "entangled with, directly or through others.\n\n"
-        "Cost: the size of the group plus the degrees of its members."),
-    def<kPeek, Peek>(
-        "peek_measure_set($self, qubits)\n--\n\n"
-        "Sample measuring the set `qubits` without changing the state.\n\n"
-        "The qubits are measured in turn on one working state: each along the axis on which its\n"
-        "outcome is certain when it has no neighbours by then, along a random axis otherwise.\n"
-        "Returns {qubit: Outcome}. This is a sample, not an expectation: for a chosen axis, use\n"
-        "peek_x, peek_y, peek_z or expectation. Cost: the measurements, and as much again to put\n"
-        "the state back."),
+    def<kGroup, EntangledGroup>("get_entangled_group($self, qubit)\n--\n\n"
+                                "The set of qubits connected to `qubit` in the graph, `qubit` included: those it is\n"
+                                "entangled with, directly or through others.\n\n"
+                                "Cost: the size of the group plus the degrees of its members."),
+    def<kPeek, Peek>("peek_measure_set($self, qubits)\n--\n\n"
+                     "Sample measuring the set `qubits` without changing the state.\n\n"
+                     "The qubits are measured in turn on one working state: each along the axis on which its\n"
+                     "outcome is certain when it has no neighbours by then, along a random axis otherwise.\n"
+                     "Returns {qubit: Outcome}. This is a sample, not an expectation: for a chosen axis, use\n"
+                     "peek_x, peek_y, peek_z or expectation. Cost: the measurements, and as much again to put\n"
+                     "the state back."),
     def<kVop, IndexQuery<unsigned, read_vop>>(
         "vop($self, qubit)\n--\n\n"
         "The vertex operator of `qubit`, an int from 0 to 23 (0 is the identity, 10 the Hadamard;\n"
@@ -562,15 +549,13 @@ PyMethodDef g_methods[] = {
         "a qubit of very many neighbours."),
     def<kDegree, IndexQuery<std::uint64_t, read_degree>>(
         "degree($self, qubit)\n--\n\nThe number of neighbours of `qubit`. O(1)."),
-    def<kVops, Vops>(
-        "vops($self)\n--\n\n"
-        "The vertex operators of all qubits: a read-only memoryview of n bytes (format 'B'),\n"
-        "which numpy.asarray takes without a copy. O(n)."),
-    def<kEdges, Edges>(
-        "edges($self)\n--\n\n"
-        "Every edge, as a read-only memoryview of shape (E, 2) and format 'I' (uint32) that\n"
-        "numpy.asarray takes without a copy: one row (u, v) per edge, u < v, in ascending order.\n"
-        "O(n + E), and the 8 bytes per edge of the output."),
+    def<kVops, Vops>("vops($self)\n--\n\n"
+                     "The vertex operators of all qubits: a read-only memoryview of n bytes (format 'B'),\n"
+                     "which numpy.asarray takes without a copy. O(n)."),
+    def<kEdges, Edges>("edges($self)\n--\n\n"
+                       "Every edge, as a read-only memoryview of shape (E, 2) and format 'I' (uint32) that\n"
+                       "numpy.asarray takes without a copy: one row (u, v) per edge, u < v, in ascending order.\n"
+                       "O(n + E), and the 8 bytes per edge of the output."),
     def<kToNetworkx, ToNetworkx>(
         "to_networkx($self)\n--\n\n"
         "The graph as a networkx.Graph: nodes 0 to n-1, each with its vertex operator as the node\n"
@@ -610,27 +595,23 @@ PyMethodDef g_methods[] = {
         "A change of representation, not a gate: the state, and so every outcome distribution and\n"
         "expectation, stays the same (a seeded run's outcomes can change, since draws become\n"
         "outcomes through the graph). O(deg(qubit)^2 plus the degrees of its neighbours)."),
-    def<kEntropy, Entropy>(
-        "entanglement_entropy($self, region)\n--\n\n"
-        "The entanglement entropy in bits of the qubits in `region` against the others: the GF(2)\n"
-        "rank of the edges between the two (vertex operators do not change it).\n\n"
-        "`region` is any iterable of qubit indices (a set, a range, a numpy array); repeats count\n"
-        "once. Cost: O(n/64 + D) to find the c edges across, D being the degrees on the smaller\n"
-        "side, then the rank of the block they form: rows and columns of one entry cost O(c) in\n"
-        "all (a cut of a chain or a cluster is nothing else), and the a-by-b block left\n"
-        "O(a*b*min(a, b)/64) as bit rows."),
+    def<kEntropy, Entropy>("entanglement_entropy($self, region)\n--\n\n"
+                           "The entanglement entropy in bits of the qubits in `region` against the others: the GF(2)\n"
+                           "rank of the edges between the two (vertex operators do not change it).\n\n"
+                           "`region` is any iterable of qubit indices (a set, a range, a numpy array); repeats count\n"
+                           "once. Cost: O(n/64 + D) to find the c edges across, D being the degrees on the smaller\n"
+                           "side, then the rank of the block they form: rows and columns of one entry cost O(c) in\n"
+                           "all (a cut of a chain or a cluster is nothing else), and the a-by-b block left\n"
+                           "O(a*b*min(a, b)/64) as bit rows."),
     def<kCopy, Copy<NoArgs>>(
         "copy($self)\n--\n\n"
         "An independent simulator in the same state. A seeded simulator's copy continues its\n"
         "stream from the same point, so the two give the same outcomes for the same calls. O(n +\nE)."),
-    def<kDunderCopy, Copy<NoArgs>>(
-        "__copy__($self)\n--\n\nThe same as copy()."),
-    def<kDeepcopy, Copy<AnyObject>>(
-        "__deepcopy__($self, memo)\n--\n\nThe same as copy()."),
-    def<kReduce, Reduce>(
-        "__reduce__($self)\n--\n\n"
-        "Pickling: the state as a compact, versioned and checksummed payload of about n + 8*E\n"
-        "bytes, with a seeded simulator's stream and the point it has reached."),
+    def<kDunderCopy, Copy<NoArgs>>("__copy__($self)\n--\n\nThe same as copy()."),
+    def<kDeepcopy, Copy<AnyObject>>("__deepcopy__($self, memo)\n--\n\nThe same as copy()."),
+    def<kReduce, Reduce>("__reduce__($self)\n--\n\n"
+                         "Pickling: the state as a compact, versioned and checksummed payload of about n + 8*E\n"
+                         "bytes, with a seeded simulator's stream and the point it has reached."),
     {"from_graph", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_graph)),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "from_graph($type, qubit_amount, edges, vops=None, *, seed=None)\n--\n\n"
@@ -646,7 +627,7 @@ PyMethodDef g_methods[] = {
 // --- Construction -----------------------------------------------------------------------------
 
 bool extract_qubit_amount(PyObject* obj, std::uint64_t* n) {
-    return extract_index(obj, Param::qubit_amount, kOrdinary, 0, n);
+    return extract_index(obj, Param::qubit_amount, kOrdinary, Qubits{0}, n);
 }
 
 PyObject* tools_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {

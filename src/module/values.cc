@@ -196,8 +196,10 @@ bool adopt_value_types(PyObject* module) noexcept {
         if (!attr) return false;
         auto* type = reinterpret_cast<PyTypeObject*>(attr.get());
         if (!PyType_Check(attr.get()) || std::strcmp(type->tp_name, w.name) != 0 || type->tp_basicsize != w.size) {
-            PyErr_Format(PyExc_ImportError, "%s.%s is not the class this build of the library expects (the installed "
-                         "modules come from different builds)", PyModule_GetName(module), w.attribute);
+            PyErr_Format(PyExc_ImportError,
+                         "%s.%s is not the class this build of the library expects (the installed "
+                         "modules come from different builds)",
+                         PyModule_GetName(module), w.attribute);
             return false;
         }
         *w.into = type;

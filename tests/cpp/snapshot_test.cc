@@ -40,8 +40,8 @@ void reseal(std::vector<std::byte>& bytes) {
 TEST(Snapshot, round_trips_registers_of_both_kinds_and_streams) {
     TESSARYN_SEED(seed, 1234);
     std::mt19937_64 gen(seed);
-    const StreamState stream{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
-                              25, 26, 27, 28, 29, 30, 31, 32},
+    const StreamState stream{{1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                              17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32},
                              987654321};
     for (int round = 0; round < 6; ++round) {
         const Register reg = round < 3 ? testing::random_register(gen, 1 + 40 * round, 0.3)
@@ -95,16 +95,20 @@ TEST(Snapshot, refuses_crafted_contents_with_a_reason) {
         reseal(bad);
         return refusal(bad);
     };
-    EXPECT_EQ(edit(4, 2, 2), "not a usable simulator snapshot: it is in format 2, and this version of the library "
-                             "reads formats 1 to 1");
+    EXPECT_EQ(edit(4, 2, 2),
+              "not a usable simulator snapshot: it is in format 2, and this version of the library "
+              "reads formats 1 to 1");
     EXPECT_EQ(edit(6, 4, 2), "not a usable simulator snapshot: its header has unknown flags 4");
     EXPECT_EQ(edit(vops + 2, 24, 1), "not a usable simulator snapshot: qubit 2 has VOP 24, and VOPs run from 0 to 23");
-    EXPECT_EQ(edit(pairs, 1, 4), "not a usable simulator snapshot: edge 0 (1, 1) is not an edge of 4 qubits in "
-                                 "ascending order");
-    EXPECT_EQ(edit(pairs + 12, 4, 4), "not a usable simulator snapshot: edge 1 (2, 4) is not an edge of 4 qubits in "
-                                      "ascending order");
-    EXPECT_EQ(edit(pairs + 8, std::uint64_t{1} << 32, 8), "not a usable simulator snapshot: edge 1 (0, 1) is not an "
-                                                          "edge of 4 qubits in ascending order");
+    EXPECT_EQ(edit(pairs, 1, 4),
+              "not a usable simulator snapshot: edge 0 (1, 1) is not an edge of 4 qubits in "
+              "ascending order");
+    EXPECT_EQ(edit(pairs + 12, 4, 4),
+              "not a usable simulator snapshot: edge 1 (2, 4) is not an edge of 4 qubits in "
+              "ascending order");
+    EXPECT_EQ(edit(pairs + 8, std::uint64_t{1} << 32, 8),
+              "not a usable simulator snapshot: edge 1 (0, 1) is not an "
+              "edge of 4 qubits in ascending order");
     EXPECT_NE(edit(16, 3, 8), "");  // more edges announced than there are
     EXPECT_NE(edit(8, 0xFFFFFFFFu, 4), "");
 }

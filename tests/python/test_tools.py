@@ -9,9 +9,11 @@ import inspect
 import multiprocessing
 import pickle
 import random
+import re
 import struct
 import subprocess
 import threading
+from pathlib import Path
 
 import pytest
 
@@ -161,6 +163,16 @@ def test_bad_arguments_of_the_new_methods():
             call()
     with raises_exactly(MemoryError, "cannot hold 5000000000 qubits: a register holds at most 4294967296"):
         Simulator(5 * 10**9)
+    region, pauli, bad_region, bad_pauli, seed = [0, 1], {0: "Z"}, [0, 9], {0: "Q"}, 2**100
+    with RefcountProbe(sim, region, pauli, bad_region, bad_pauli, seed):
+        for _ in range(100):
+            sim.entanglement_entropy(region)
+            sim.expectation(pauli)
+            Simulator(2, seed=seed).measure_x(0)
+            with pytest.raises(IndexError):
+                sim.entanglement_entropy(bad_region)
+            with pytest.raises(ValueError):
+                sim.expectation(bad_pauli)
 
 
 def test_stabilizers_describe_stims_state(stim):
@@ -479,3 +491,4 @@ def test_seeded_runs_agree_on_a_dask_cluster():
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
         with distributed.Client(cluster) as client:
             assert client.gather(client.map(remote, states, pure=False)) == want
+
