@@ -1,11 +1,12 @@
 # Debian systems in folders, built by debootstrap from Debian's archive, to build and test the
-# project where its users are: a CPython this machine lacks (3.14 from Debian's unstable suite)
-# and arm64, run under qemu-user-static. Sourced after env.sh, not run; needs root (debootstrap,
-# chroot, mount).
+# project where its users are: CPythons this machine lacks (3.14 and 3.15 from Debian's
+# unstable suite) and arm64, run under qemu-user-static. Sourced after env.sh, not run; needs
+# root (debootstrap, chroot, mount).
 #   TESSARYN_SYSTEMS  folder that keeps the systems between runs (default: /var/cache/tessaryn)
 #   DEBIAN_MIRROR     archive to build them from (default: http://deb.debian.org/debian)
 # A system is built once and kept; one that is missing, half-built, or whose interpreters no
-# longer start is built again. Delete its folder to get a fresh one (unstable moves daily).
+# longer start is built again, and one that lacks only a CPython now wanted gets it from apt.
+# Delete its folder to get a fresh one (unstable moves daily).
 
 SYSTEMS=${TESSARYN_SYSTEMS:-/var/cache/tessaryn}
 DEBIAN_MIRROR=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
@@ -16,8 +17,8 @@ DEBIAN_MIRROR=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 KNOWN_SYSTEMS=(debian-sid-amd64 debian-sid-arm64 debian-bookworm-arm64)
 system_info() {
     case $1 in
-        debian-sid-amd64) echo "sid amd64 3.14" ;;
-        debian-sid-arm64) echo "sid arm64 3.13 3.14" ;;
+        debian-sid-amd64) echo "sid amd64 3.14 3.15" ;;
+        debian-sid-arm64) echo "sid arm64 3.13 3.14 3.15" ;;
         debian-bookworm-arm64) echo "bookworm arm64 3.11" ;;
         *) return 1 ;;
     esac
@@ -154,6 +155,26 @@ system_works() {
     done
 }
 
+# Installs into the working system in DIR the CPythons of INFO that it lacks, from its own suite's
+# archive, and records them; fails when the system is of another suite or architecture, or does
+# not work, or apt cannot install them. Unstable's package index may carry a validity date that
+# has passed (the archive's signature is still checked), which apt accepts only when told.
+add_pythons() {
+    local dir=$1 info=$2 old version packages=() apt=(apt-get -q -o Acquire::Check-Valid-Until=false)
+    old=$(cat "$dir/.tessaryn-system" 2>/dev/null) || return 1
+    [ "$(cut -d' ' -f1-2 <<<"$old")" = "$(cut -d' ' -f1-2 <<<"$info")" ] || return 1
+    system_works "$dir" "$old" || return 1
+    for version in ${info#* * }; do
+        [[ " ${old#* * } " == *" $version "* ]] || packages+=("python$version" "python$version-dev" "python$version-venv")
+    done
+    [ ${#packages[@]} -gt 0 ] || return 1
+    log "adding ${packages[*]} to $dir"
+    run_in_system "$dir" -- DEBIAN_FRONTEND=noninteractive bash -c '"$@" update && "$@" install -y --no-install-recommends '"${packages[*]}"' \
+        && "$@" clean' add-pythons "${apt[@]}" >>"$SYSTEMS/$(basename "$dir").log" 2>&1 || return 1
+    echo "$info" >"$dir/.tessaryn-system"
+    system_works "$dir" "$info"
+}
+
 # Builds the named system under $SYSTEMS unless a working one is there; fails, saying why, when
 # it cannot. Takes the system's lock for the rest of the run, so that two runs never build, or
 # build in, the same system at once. A build goes to a folder of its own, which replaces the
@@ -174,6 +195,7 @@ ensure_system() {
     if [ -f "$dir/.tessaryn-system" ]; then
         install_emulator "$dir" "$arch"
         system_works "$dir" "$info" && return 0
+        add_pythons "$dir" "$info" && return 0
         log "$name in $dir is incomplete or broken: building it again"
     fi
     ensure_host_commands debootstrap:debootstrap || true
