@@ -255,3 +255,47 @@ sync_checkout() {
         fi | tar --null -T - -cf -
     ) | tar -xf - -C "$dest"
 }
+
+# stim, the tests' second oracle, publishes wheels only for the CPythons its releases know; on a
+# newer one (3.15) pip would build it from its source distribution in every new venv, about
+# nine minutes on two cores. Such a wheel is built once per system and kept here, beside the
+# systems, for pip's --find-links (PIP_FIND_LINKS).
+stim_wheels() { echo "$SYSTEMS/stim-wheels/$1"; }
+
+# Makes sure pip finds a stim wheel for CPython VERSION in the named (working) system: on PyPI,
+# or else in stim_wheels, where one is built from PyPI's source distribution when missing.
+# Concurrent calls for one system and version wait for each other: a build is done once.
+ensure_stim_wheel() {
+    local name=$1 version=$2 wheels lock
+    wheels=$(stim_wheels "$name")
+    mkdir -p "$wheels"
+    exec {lock}>"$wheels/cp${version/./}.lock"
+    flock "$lock"
+    if [ -e "$wheels/cp${version/./}-on-pypi" ] || compgen -G "$wheels/stim-*-cp${version/./}-*.whl" >/dev/null; then
+        exec {lock}>&-
+        return 0
+    fi
+    local start status=0
+    start=$(date +%s)
+    # shellcheck disable=SC2016
+    run_in_system "$(system_dir "$name")" --bind "$wheels" /root/stim-wheels -- bash -c '
+        set -e
+        work=$(mktemp -d)
+        trap "rm -rf $work" EXIT
+        python$0 -m venv "$work/venv"
+        pip="$work/venv/bin/python -m pip --disable-pip-version-check -q"
+        if $pip download --no-deps --only-binary=:all: -d "$work/released" stim 2>/dev/null; then
+            touch "/root/stim-wheels/cp${0/./}-on-pypi"
+            exit 0
+        fi
+        echo "no stim wheel on PyPI for CPython $0: building one from its source distribution, once"
+        $pip wheel --no-deps --no-binary=stim -w "$work/built" stim
+        for wheel in "$work"/built/stim-*.whl; do
+            cp "$wheel" "/root/stim-wheels/.$(basename "$wheel").part"
+            mv "/root/stim-wheels/.$(basename "$wheel").part" "/root/stim-wheels/$(basename "$wheel")"
+        done
+    ' "$version" 2>&1 | { grep -v '^WARNING: Location' || true; } || status=$?
+    compgen -G "$wheels/stim-*-cp${version/./}-*.whl" >/dev/null && log "stim wheel for CPython $version built in $(($(date +%s) - start)) s"
+    exec {lock}>&-
+    return "$status"
+}
