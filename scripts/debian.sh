@@ -47,8 +47,8 @@ ensure_host_commands() {
     done
     [ ${#wanted[@]} -eq 0 ] && return 0
     log "installing ${wanted[*]} (Debian packages)"
-    apt-get update -qq >/dev/null 2>&1 || true
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${wanted[@]}" >/dev/null
+    apt_get update -qq >/dev/null 2>&1 || true
+    apt_get install -y -qq "${wanted[@]}" >/dev/null
 }
 
 # Makes this machine run binaries of the given Debian architecture: qemu-user-static installed
