@@ -18,7 +18,8 @@ pip_install() {
 }
 pip_install "$wheel" pytest mypy
 # stim is the tests' second oracle; where it has no wheel (aarch64) its comparisons skip rather
-# than compile it from source.
+# than compile it from source. (For a CPython it has released none for, 3.15, wheels.sh points
+# pip at the one the Debian system keeps.)
 pip_install --only-binary=:all: stim >/dev/null 2>&1 || echo "  (no stim wheel for this platform: the comparisons with stim skip)"
 mkdir "$work/empty"
 cd "$work/empty"
