@@ -258,44 +258,43 @@ sync_checkout() {
 
 # stim, the tests' second oracle, publishes wheels only for the CPythons its releases know; on a
 # newer one (3.15) pip would build it from its source distribution in every new venv, about
-# nine minutes on two cores. Such a wheel is built once per system and kept here, beside the
+# nine minutes on one core. Such a wheel is built once per system and kept here, beside the
 # systems, for pip's --find-links (PIP_FIND_LINKS).
 stim_wheels() { echo "$SYSTEMS/stim-wheels/$1"; }
 
-# Makes sure pip finds a stim wheel for CPython VERSION in the named (working) system: on PyPI,
-# or else in stim_wheels, where one is built from PyPI's source distribution when missing.
-# Concurrent calls for one system and version wait for each other: a build is done once.
+# Makes sure that pip, asked for stim on CPython VERSION in the named (working) system, finds a
+# wheel of stim's latest release: on PyPI, or else in stim_wheels, where one is built from the
+# release's source distribution when missing. (Only a release counts: with --only-binary pip
+# would take a development build, the only wheels PyPI has for some CPythons.) Concurrent calls
+# for one system and version wait for each other: a build is done once.
 ensure_stim_wheel() {
-    local name=$1 version=$2 wheels lock
+    local name=$1 version=$2 wheels lock start status=0 -
+    set -o pipefail
     wheels=$(stim_wheels "$name")
     mkdir -p "$wheels"
     exec {lock}>"$wheels/cp${version/./}.lock"
     flock "$lock"
-    if [ -e "$wheels/cp${version/./}-on-pypi" ] || compgen -G "$wheels/stim-*-cp${version/./}-*.whl" >/dev/null; then
-        exec {lock}>&-
-        return 0
-    fi
-    local start status=0
     start=$(date +%s)
     # shellcheck disable=SC2016
     run_in_system "$(system_dir "$name")" --bind "$wheels" /root/stim-wheels -- bash -c '
-        set -e
+        set -eo pipefail
         work=$(mktemp -d)
         trap "rm -rf $work" EXIT
-        python$0 -m venv "$work/venv"
-        pip="$work/venv/bin/python -m pip --disable-pip-version-check -q"
-        if $pip download --no-deps --only-binary=:all: -d "$work/released" stim 2>/dev/null; then
-            touch "/root/stim-wheels/cp${0/./}-on-pypi"
-            exit 0
-        fi
-        echo "no stim wheel on PyPI for CPython $0: building one from its source distribution, once"
-        $pip wheel --no-deps --no-binary=stim -w "$work/built" stim
+        pip="python$0 $(ls /usr/share/python-wheels/pip-*.whl | tail -n 1)/pip --disable-pip-version-check"
+        release=$($pip index versions stim | sed -n "s/^stim (\(.*\))$/\1/p")
+        [ -n "$release" ] || { echo "PyPI names no release of stim" >&2; exit 1; }
+        tag=cp${0/./}
+        if compgen -G "/root/stim-wheels/stim-$release-$tag-*.whl" >/dev/null; then exit 0; fi
+        if $pip download --no-deps --only-binary=:all: -d "$work/released" "stim==$release" >/dev/null 2>&1; then exit 0; fi
+        echo "stim $release has no wheel for CPython $0 on PyPI: building one from its source distribution, once"
+        $pip wheel -q --no-deps --no-binary=stim -w "$work/built" "stim==$release"
         for wheel in "$work"/built/stim-*.whl; do
             cp "$wheel" "/root/stim-wheels/.$(basename "$wheel").part"
             mv "/root/stim-wheels/.$(basename "$wheel").part" "/root/stim-wheels/$(basename "$wheel")"
+            echo "built $(basename "$wheel")"
         done
     ' "$version" 2>&1 | { grep -v '^WARNING: Location' || true; } || status=$?
-    compgen -G "$wheels/stim-*-cp${version/./}-*.whl" >/dev/null && log "stim wheel for CPython $version built in $(($(date +%s) - start)) s"
+    [ "$status" -eq 0 ] && [ $(($(date +%s) - start)) -gt 60 ] && log "stim wheel for CPython $version ready in $(($(date +%s) - start)) s"
     exec {lock}>&-
     return "$status"
 }
