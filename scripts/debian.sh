@@ -1,11 +1,12 @@
 # Debian systems in folders, built by debootstrap from Debian's archive, to build and test the
-# project where its users are: a CPython this machine lacks (3.14 from Debian's unstable suite)
-# and arm64, run under qemu-user-static. Sourced after env.sh, not run; needs root (debootstrap,
-# chroot, mount).
+# project where its users are: CPythons this machine lacks (3.14 and 3.15 from Debian's
+# unstable suite) and arm64, run under qemu-user-static. Sourced after env.sh, not run; needs
+# root (debootstrap, chroot, mount).
 #   TESSARYN_SYSTEMS  folder that keeps the systems between runs (default: /var/cache/tessaryn)
 #   DEBIAN_MIRROR     archive to build them from (default: http://deb.debian.org/debian)
 # A system is built once and kept; one that is missing, half-built, or whose interpreters no
-# longer start is built again. Delete its folder to get a fresh one (unstable moves daily).
+# longer start is built again, and one that lacks only a CPython now wanted gets it from apt.
+# Delete its folder to get a fresh one (unstable moves daily).
 
 SYSTEMS=${TESSARYN_SYSTEMS:-/var/cache/tessaryn}
 DEBIAN_MIRROR=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
@@ -16,8 +17,8 @@ DEBIAN_MIRROR=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 KNOWN_SYSTEMS=(debian-sid-amd64 debian-sid-arm64 debian-bookworm-arm64)
 system_info() {
     case $1 in
-        debian-sid-amd64) echo "sid amd64 3.14" ;;
-        debian-sid-arm64) echo "sid arm64 3.13 3.14" ;;
+        debian-sid-amd64) echo "sid amd64 3.14 3.15" ;;
+        debian-sid-arm64) echo "sid arm64 3.13 3.14 3.15" ;;
         debian-bookworm-arm64) echo "bookworm arm64 3.11" ;;
         *) return 1 ;;
     esac
@@ -46,8 +47,8 @@ ensure_host_commands() {
     done
     [ ${#wanted[@]} -eq 0 ] && return 0
     log "installing ${wanted[*]} (Debian packages)"
-    apt-get update -qq >/dev/null 2>&1 || true
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${wanted[@]}" >/dev/null
+    apt_get update -qq >/dev/null 2>&1 || true
+    apt_get install -y -qq "${wanted[@]}" >/dev/null
 }
 
 # Makes this machine run binaries of the given Debian architecture: qemu-user-static installed
@@ -154,6 +155,26 @@ system_works() {
     done
 }
 
+# Installs into the working system in DIR the CPythons of INFO that it lacks, from its own suite's
+# archive, and records them; fails when the system is of another suite or architecture, or does
+# not work, or apt cannot install them. Unstable's package index may carry a validity date that
+# has passed (the archive's signature is still checked), which apt accepts only when told.
+add_pythons() {
+    local dir=$1 info=$2 old version packages=() apt=(apt-get -q -o Acquire::Check-Valid-Until=false)
+    old=$(cat "$dir/.tessaryn-system" 2>/dev/null) || return 1
+    [ "$(cut -d' ' -f1-2 <<<"$old")" = "$(cut -d' ' -f1-2 <<<"$info")" ] || return 1
+    system_works "$dir" "$old" || return 1
+    for version in ${info#* * }; do
+        [[ " ${old#* * } " == *" $version "* ]] || packages+=("python$version" "python$version-dev" "python$version-venv")
+    done
+    [ ${#packages[@]} -gt 0 ] || return 1
+    log "adding ${packages[*]} to $dir"
+    run_in_system "$dir" -- DEBIAN_FRONTEND=noninteractive bash -c '"$@" update && "$@" install -y --no-install-recommends '"${packages[*]}"' \
+        && "$@" clean' add-pythons "${apt[@]}" >>"$SYSTEMS/$(basename "$dir").log" 2>&1 || return 1
+    echo "$info" >"$dir/.tessaryn-system"
+    system_works "$dir" "$info"
+}
+
 # Builds the named system under $SYSTEMS unless a working one is there; fails, saying why, when
 # it cannot. Takes the system's lock for the rest of the run, so that two runs never build, or
 # build in, the same system at once. A build goes to a folder of its own, which replaces the
@@ -174,6 +195,7 @@ ensure_system() {
     if [ -f "$dir/.tessaryn-system" ]; then
         install_emulator "$dir" "$arch"
         system_works "$dir" "$info" && return 0
+        add_pythons "$dir" "$info" && return 0
         log "$name in $dir is incomplete or broken: building it again"
     fi
     ensure_host_commands debootstrap:debootstrap || true
@@ -232,4 +254,47 @@ sync_checkout() {
             find . \( -name build -o -name '.venv*' -o -name dist -o -name .git \) -prune -o -type f -print0
         fi | tar --null -T - -cf -
     ) | tar -xf - -C "$dest"
+}
+
+# stim, the tests' second oracle, publishes wheels only for the CPythons its releases know; on a
+# newer one (3.15) pip would build it from its source distribution in every new venv, about
+# nine minutes on one core. Such a wheel is built once per system and kept here, beside the
+# systems, for pip's --find-links (PIP_FIND_LINKS).
+stim_wheels() { echo "$SYSTEMS/stim-wheels/$1"; }
+
+# Makes sure that pip, asked for stim on CPython VERSION in the named (working) system, finds a
+# wheel of stim's latest release: on PyPI, or else in stim_wheels, where one is built from the
+# release's source distribution when missing. (Only a release counts: with --only-binary pip
+# would take a development build, the only wheels PyPI has for some CPythons.) Concurrent calls
+# for one system and version wait for each other: a build is done once.
+ensure_stim_wheel() {
+    local name=$1 version=$2 wheels lock start status=0 -
+    set -o pipefail
+    wheels=$(stim_wheels "$name")
+    mkdir -p "$wheels"
+    exec {lock}>"$wheels/cp${version/./}.lock"
+    flock "$lock"
+    start=$(date +%s)
+    # shellcheck disable=SC2016
+    run_in_system "$(system_dir "$name")" --bind "$wheels" /root/stim-wheels -- bash -c '
+        set -eo pipefail
+        work=$(mktemp -d)
+        trap "rm -rf $work" EXIT
+        pip="python$0 $(ls /usr/share/python-wheels/pip-*.whl | tail -n 1)/pip --disable-pip-version-check"
+        release=$($pip index versions stim | sed -n "s/^stim (\(.*\))$/\1/p")
+        [ -n "$release" ] || { echo "PyPI names no release of stim" >&2; exit 1; }
+        tag=cp${0/./}
+        if compgen -G "/root/stim-wheels/stim-$release-$tag-*.whl" >/dev/null; then exit 0; fi
+        if $pip download --no-deps --only-binary=:all: -d "$work/released" "stim==$release" >/dev/null 2>&1; then exit 0; fi
+        echo "stim $release has no wheel for CPython $0 on PyPI: building one from its source distribution, once"
+        $pip wheel -q --no-deps --no-binary=stim -w "$work/built" "stim==$release"
+        for wheel in "$work"/built/stim-*.whl; do
+            cp "$wheel" "/root/stim-wheels/.$(basename "$wheel").part"
+            mv "/root/stim-wheels/.$(basename "$wheel").part" "/root/stim-wheels/$(basename "$wheel")"
+            echo "built $(basename "$wheel")"
+        done
+    ' "$version" 2>&1 | { grep -v '^WARNING: Location' || true; } || status=$?
+    [ "$status" -eq 0 ] && [ $(($(date +%s) - start)) -gt 60 ] && log "stim wheel for CPython $version ready in $(($(date +%s) - start)) s"
+    exec {lock}>&-
+    return "$status"
 }

@@ -9,6 +9,14 @@ VENV=${VENV:-$ROOT/.venv}
 
 log() { printf '\n== %s\n' "$*"; }
 
+# apt-get as root, one call at a time among these scripts (CI runs two of them at once, and apt
+# fails rather than waits while another apt holds its lock), and waiting for any other apt too.
+apt_get() {
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo env DEBIAN_FRONTEND=noninteractive flock /tmp/tessaryn-apt.lock apt-get -o DPkg::Lock::Timeout=600 "$@"
+}
+
 # Creates the environment when missing and installs the given pip packages into it.
 ensure_venv() {
     if [ ! -x "$VENV/bin/python" ]; then

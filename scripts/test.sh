@@ -25,10 +25,8 @@ ensure_gtest() {
         return
     fi
     log "installing GoogleTest (libgtest-dev)"
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq libgtest-dev >/dev/null
+    apt_get update -qq
+    apt_get install -y -qq libgtest-dev >/dev/null
 }
 
 run_cpp_tests() {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds manylinux2014 wheels (glibc 2.17 and newer) into dist/, for x86-64 and aarch64: one per
-# CPython from 3.11 to 3.14 that it can find for the architecture, each built by pip with that
+# CPython from 3.11 to 3.15 that it can find for the architecture, each built by pip with that
 # interpreter and zig's C++ compiler targeting glibc 2.17 (zig from the ziglang package on PyPI,
 # in .venv-wheels with auditwheel). Each wheel is then checked: auditwheel reports the
 # manylinux_2_17 policy for it, and the module needs no C++ runtime, refers to nothing but the
-# Python API and versioned glibc symbols, and exports only PyInit_tessaryn.
+# Python API and versioned glibc symbols, and exports only its own entry (PyInit_tessaryn,
+# PyInit_tessaryn_tools).
 #   scripts/wheels.sh                  every wheel it can build
 #   scripts/wheels.sh --arch x86_64    only this architecture (x86_64 or aarch64; repeatable)
 #   scripts/wheels.sh --python PATH    only this interpreter of this machine (repeatable)
@@ -12,9 +13,9 @@
 #   scripts/wheels.sh --check          also install each wheel where it will live and run the
 #                                      Python tests against it
 # Where the interpreters are:
-#   x86-64   this machine's (python3, python3.N, pyenv's versions); 3.14 from a Debian unstable
-#            system when this machine has none
-#   aarch64  Debian arm64 systems run under qemu-user-static: unstable (3.13, 3.14) and
+#   x86-64   this machine's (python3, python3.N, pyenv's versions); 3.14 and 3.15 from a Debian
+#            unstable system when this machine has none
+#   aarch64  Debian arm64 systems run under qemu-user-static: unstable (3.13 to 3.15) and
 #            bookworm (3.11); no Debian suite ships 3.12, so there is no aarch64 wheel for it
 # The Debian systems are built by debootstrap when missing (scripts/debian.sh; root, a few
 # minutes each, kept under /var/cache/tessaryn). A wheel is written to a temporary directory and
@@ -40,7 +41,7 @@ while [ $# -gt 0 ]; do
                 shift ;;
         --python) [ $# -ge 2 ] || { echo "--python needs an interpreter" >&2; exit 2; }
                   requested+=("$2"); shift ;;
-        --cpython) [ $# -ge 2 ] || { echo "--cpython needs a version such as 3.14" >&2; exit 2; }
+        --cpython) [ $# -ge 2 ] || { echo "--cpython needs a version such as 3.15" >&2; exit 2; }
                    versions_wanted+=("$2"); shift ;;
         --check) check=1 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
@@ -52,11 +53,11 @@ if [ ${#arches[@]} -eq 0 ]; then
     if [ ${#requested[@]} -gt 0 ]; then arches=("$host_arch"); else arches=(x86_64 aarch64); fi
 fi
 
-# "3.N" for a CPython 3.N with 11 <= N <= 14, nothing otherwise (including for a pyenv shim that
+# "3.N" for a CPython 3.N with 11 <= N <= 15, nothing otherwise (including for a pyenv shim that
 # refuses to run a version it does not have selected).
 cpython_version() {
     "$1" -c 'import sys
-if sys.implementation.name == "cpython" and (3, 11) <= sys.version_info[:2] <= (3, 14):
+if sys.implementation.name == "cpython" and (3, 11) <= sys.version_info[:2] <= (3, 15):
     print("%d.%d" % sys.version_info[:2])' 2>/dev/null || true
 }
 
@@ -104,13 +105,13 @@ add_target() {
 if [ ${#requested[@]} -gt 0 ]; then
     for python in "${requested[@]}"; do
         version=$(cpython_version "$python")
-        [ -n "$version" ] || { echo "$python is not a CPython from 3.11 to 3.14" >&2; exit 2; }
+        [ -n "$version" ] || { echo "$python is not a CPython from 3.11 to 3.15" >&2; exit 2; }
         add_target "$host_arch" "$version" host "$python"
     done
 else
     for arch in "${arches[@]}"; do
         if [ "$arch" = "$host_arch" ]; then
-            for python in python3 python3.{11..14} "$HOME"/.pyenv/versions/3.*/bin/python3; do
+            for python in python3 python3.{11..15} "$HOME"/.pyenv/versions/3.*/bin/python3; do
                 command -v "$python" >/dev/null 2>&1 || continue
                 version=$(cpython_version "$python")
                 [ -n "$version" ] && add_target "$arch" "$version" host "$(command -v "$python")"
@@ -131,7 +132,7 @@ else
         done
     done
 fi
-[ ${#targets[@]} -gt 0 ] || [ ${#missing[@]} -gt 0 ] || { echo "no CPython from 3.11 to 3.14 found" >&2; exit 1; }
+[ ${#targets[@]} -gt 0 ] || [ ${#missing[@]} -gt 0 ] || { echo "no CPython from 3.11 to 3.15 found" >&2; exit 1; }
 
 # --- The Debian systems the targets need, each built once ---------------------------------
 declare -A system_problem=()
@@ -152,33 +153,39 @@ for target in "${targets[@]}"; do
 done
 
 # --- Checks on a repaired wheel --------------------------------------------------------------
-# Fails unless the module needs no C++ runtime, exports only its entry point, and every symbol it
-# takes from elsewhere is the Python API's (resolved by the interpreter that imports it) or has a
-# glibc or libgcc_s version, which auditwheel has checked against the policy. (zig links its
-# unwinder in; GCC's builds take libgcc_s's.)
+# Fails unless the wheel holds both modules and each needs no C++ runtime, exports only its entry
+# point, and takes from elsewhere only symbols of the Python API (resolved by the interpreter that
+# imports it) or with a glibc or libgcc_s version, which auditwheel has checked against the
+# policy. (zig links its unwinder in; GCC's builds take libgcc_s's.)
 check_module() {
-    local wheel=$1 arch=$2 unpacked module needed exported stray popcounts=1
+    local wheel=$1 arch=$2 unpacked name module needed exported stray popcounts status=0
     unpacked=$(mktemp -d)
     "$TOOLS/bin/python" -m zipfile -e "$wheel" "$unpacked"
-    module=("$unpacked"/tessaryn.*.so)
-    needed=$(readelf -d "${module[0]}" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-    # readelf --dyn-syms -W: Num Value Size Type Bind Vis Ndx Name
-    exported=$(readelf --dyn-syms -W "${module[0]}" | awk '$7 != "UND" && $7 != "Ndx" && ($5 == "GLOBAL" || $5 == "WEAK") && NF >= 8 {print $8}' | tr '\n' ' ')
-    stray=$(readelf --dyn-syms -W "${module[0]}" | awk '$7 == "UND" && $5 == "GLOBAL" && NF >= 8 {print $8}' \
-        | grep -v -E '^_?Py|@(GLIBC|GCC)_[0-9.]+$' | tr '\n' ' ' || true)
-    # The x86-64 build targets x86-64-v2, whose population-count instruction the engine leans on.
-    [ "$arch" = x86_64 ] && popcounts=$(objdump -d --no-show-raw-insn "${module[0]}" | grep -c popcnt || true)
+    for name in tessaryn tessaryn_tools; do
+        module=("$unpacked"/"$name".*.so)
+        if [ ! -f "${module[0]}" ]; then echo "the wheel holds no $name module" >&2; status=1; continue; fi
+        needed=$(readelf -d "${module[0]}" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+        # readelf --dyn-syms -W: Num Value Size Type Bind Vis Ndx Name
+        exported=$(readelf --dyn-syms -W "${module[0]}" | awk '$7 != "UND" && $7 != "Ndx" && ($5 == "GLOBAL" || $5 == "WEAK") && NF >= 8 {print $8}' | tr '\n' ' ')
+        stray=$(readelf --dyn-syms -W "${module[0]}" | awk '$7 == "UND" && $5 == "GLOBAL" && NF >= 8 {print $8}' \
+            | grep -v -E '^_?Py|@(GLIBC|GCC)_[0-9.]+$' | tr '\n' ' ' || true)
+        # The x86-64 build targets x86-64-v2, whose population-count instruction the engine leans on.
+        popcounts=1
+        [ "$arch" = x86_64 ] && popcounts=$(objdump -d --no-show-raw-insn "${module[0]}" | grep -c popcnt || true)
+        echo "  $name needs: $needed"
+        echo "  $name exports: $exported"
+        if [[ "$needed" == *libstdc++* || "$needed" == *libc++* ]]; then echo "$name needs a C++ runtime" >&2; status=1; fi
+        if [ "$exported" != "PyInit_$name " ]; then echo "$name exports more than PyInit_$name" >&2; status=1; fi
+        if [ -n "$stray" ]; then echo "$name needs symbols from neither Python nor glibc: $stray" >&2; status=1; fi
+        if [ "$popcounts" -eq 0 ]; then echo "the x86-64 $name has no popcnt: not built for x86-64-v2" >&2; status=1; fi
+    done
     rm -rf "$unpacked"
-    echo "  needs: $needed"
-    echo "  exports: $exported"
-    if [[ "$needed" == *libstdc++* || "$needed" == *libc++* ]]; then echo "the module needs a C++ runtime" >&2; return 1; fi
-    if [ "$exported" != "PyInit_tessaryn " ]; then echo "the module exports more than PyInit_tessaryn" >&2; return 1; fi
-    if [ -n "$stray" ]; then echo "the module needs symbols from neither Python nor glibc: $stray" >&2; return 1; fi
-    if [ "$popcounts" -eq 0 ]; then echo "the x86-64 module has no popcnt: not built for x86-64-v2" >&2; return 1; fi
+    return "$status"
 }
 
 # Runs a command in the target's place: here, or inside its Debian system with zig and the
-# work directory mounted.
+# work directory mounted, and the wheels of stim kept for that system (scripts/debian.sh) where
+# pip looks for them.
 in_place() {
     local place=$1 work=$2
     shift 2
@@ -187,6 +194,9 @@ in_place() {
     else
         local binds=(--bind "$work" /root/wheel-work)
         [ -n "$zig_dir" ] && binds+=(--bind "$zig_dir" "$zig_dir" --bind "$zig_cache" "$zig_cache")
+        local stim
+        stim=$(stim_wheels "$place")
+        [ -d "$stim" ] && binds+=(--bind "$stim" /root/stim-wheels) && set -- env PIP_FIND_LINKS=/root/stim-wheels "$@"
         run_in_system "$(system_dir "$place")" "${binds[@]}" -- "$@"
     fi
 }

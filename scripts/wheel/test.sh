@@ -17,9 +17,13 @@ pip_install() {
         | { grep -v '^WARNING: Location' || true; }
 }
 pip_install "$wheel" pytest mypy
-# stim is the tests' second oracle; where it has no wheel (aarch64) its comparisons skip rather
-# than compile it from source.
-pip_install --only-binary=:all: stim >/dev/null 2>&1 || echo "  (no stim wheel for this platform: the comparisons with stim skip)"
+# stim is the tests' second oracle, its latest release; where that has no wheel (aarch64) its
+# comparisons skip rather than compile it from source. The release is named because, with
+# --only-binary, pip would otherwise take a development build, the only wheels some CPythons
+# have. (For 3.15, wheels.sh points pip at the wheel the Debian system keeps.)
+stim_release=$(pip_for "$work/venv/bin/python" index versions stim 2>/dev/null | sed -n 's/^stim (\(.*\))$/\1/p')
+pip_install --only-binary=:all: "stim==${stim_release:-none}" >/dev/null 2>&1 \
+    || echo "  (no wheel of stim ${stim_release:-(no release found)} for this platform: the comparisons with stim skip)"
 for package in numpy networkx distributed; do
     pip_install --only-binary=:all: "$package" >/dev/null 2>&1 || echo "  (no $package wheel here: the tests that need it skip)"
 done

@@ -1,8 +1,8 @@
 """The Python blocks of the README and the user guide run as written.
 
-A document's blocks run in order in one fresh interpreter, as a reader would type them into one
-session, so a block may use what an earlier one defined. A block that raises is a slip in the
-documentation; the traceback names the document and its line.
+Each block runs on its own, in a fresh interpreter and namespace, as a reader who copies just
+that block would run it: a block that uses a name it does not define or import is a slip in the
+documentation, as is one that raises. The traceback names the document and its line.
 """
 
 import json
@@ -19,9 +19,8 @@ DOCUMENTS = [ROOT / "README.md", ROOT / "docs" / "guide.md"]
 
 RUNNER = """
 import json, sys
-namespace = {"__name__": "documentation"}
-for filename, source in json.load(sys.stdin):
-    exec(compile(source, filename, "exec"), namespace)
+filename, source = json.load(sys.stdin)
+exec(compile(source, filename, "exec"), {"__name__": "documentation"})
 """
 
 
@@ -31,14 +30,22 @@ def python_blocks(path):
     blocks = []
     for match in re.finditer(r"^( *)```python\n(.*?)^\1```", text, re.MULTILINE | re.DOTALL):
         first_line = text.count("\n", 0, match.start(2)) + 1
-        blocks.append("\n" * (first_line - 1) + textwrap.dedent(match.group(2)))
+        blocks.append((first_line, "\n" * (first_line - 1) + textwrap.dedent(match.group(2))))
     return blocks
 
 
+BLOCKS = [
+    pytest.param(path, source, id=f"{path.name}:{line}") for path in DOCUMENTS for line, source in python_blocks(path)
+]
+
+
 @pytest.mark.parametrize("path", DOCUMENTS, ids=lambda p: p.name)
-def test_python_blocks_run_as_written(path, tmp_path):
-    blocks = python_blocks(path)
-    assert blocks, f"no python blocks in {path}"
-    payload = json.dumps([[str(path), block] for block in blocks])
+def test_every_document_has_python_blocks(path):
+    assert python_blocks(path), f"no python blocks in {path}"
+
+
+@pytest.mark.parametrize(("path", "source"), BLOCKS)
+def test_python_block_runs_alone(path, source, tmp_path):
+    payload = json.dumps([str(path), source])
     proc = subprocess.run([sys.executable, "-c", RUNNER], input=payload, cwd=tmp_path, capture_output=True, text=True)
     assert proc.returncode == 0, proc.stderr

@@ -69,6 +69,7 @@ MISUSE = {
     "peek_list": ("sim.peek_measure_set([0, 1])", "arg-type"),
     "value_as_index": ("sim.h(Axis.X)", "arg-type"),
     "result_as_hashable": ("h: Hashable = sim.measure_z(0)", "assignment"),
+    "axis_as_hashable": ("h: Hashable = Axis.X", "assignment"),
     "ordering": ("sim.measure_z(0) < MeasurementResult.MinusOne", "operator"),
     "write_outcome": ("sim.peek_measure_set({0})[0].axis = Axis.X", "misc"),
     "truth_of_result": ("assert sim.measure_z(0)", "truthy-bool"),
