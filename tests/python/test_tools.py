@@ -492,3 +492,23 @@ def test_seeded_runs_agree_on_a_dask_cluster():
         with distributed.Client(cluster) as client:
             assert client.gather(client.map(remote, states, pure=False)) == want
 
+
+def test_the_guides_vertex_operator_table_is_the_modules():
+    # Each row: the index, the gates that make it from the identity, and c P c-dagger for X, Y, Z.
+    guide = (Path(__file__).resolve().parents[2] / "docs" / "guide.md").read_text(encoding="utf-8")
+    cell = r"\s*\|\s*"
+    rows = re.findall(rf"^\|\s*(\d+){cell}[^|]*?{cell}`?([hs ]*?)`?{cell}([+−][XYZ]){cell}([+−][XYZ]){cell}([+−][XYZ]){cell}$",
+                      guide, re.M)  # fmt: skip
+    assert [int(r[0]) for r in rows] == list(range(24))
+    for c, gates, *images in rows:
+        # A qubit whose vertex operator is v stabilised by v X v-dagger: reading its stabilizer
+        # after making v = c, c S and c H gives the images of X, Y = S X S-dagger, Z = H X H.
+        for before, image in ((None, images[0]), ("s", images[1]), ("h", images[2])):
+            sim = Simulator.from_graph(1, [])
+            if before:
+                getattr(sim, before)(0)
+            for g in gates.split():
+                getattr(sim, g)(0)
+            if before is None:
+                assert sim.vop(0) == int(c)
+            assert sim.stabilizers() == [image.replace("−", "-")], f"row {c}"
