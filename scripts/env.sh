@@ -27,13 +27,13 @@ ensure_venv() {
         'scikit-build-core>=0.11' cmake ninja "$@" 2>&1 | grep -v '^WARNING: Location' || true
 }
 
-# The research module's optional test companions (numpy, networkx, dask's distributed): each
-# from a wheel where one exists for this interpreter, left out otherwise (the tests that need it
-# skip), so that a new CPython does not wait for them to compile.
-OPTIONAL_TEST_PACKAGES=(numpy networkx distributed)
+# The research module's optional test companions (numpy, networkx, and dask's distributed unless
+# other packages are named): each from a wheel where one exists for this interpreter, left out
+# otherwise (the tests that need it skip), so that a new CPython does not wait for them to compile.
 ensure_optional() {
-    local package
-    for package in "${OPTIONAL_TEST_PACKAGES[@]}"; do
+    local package packages=("$@")
+    [ ${#packages[@]} -gt 0 ] || packages=(numpy networkx distributed)
+    for package in "${packages[@]}"; do
         "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check --only-binary=:all: "$package" \
             >/dev/null 2>&1 || echo "  ($package has no wheel for $("$VENV/bin/python" --version): the tests that need it skip)"
     done

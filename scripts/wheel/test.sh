@@ -24,7 +24,9 @@ pip_install "$wheel" pytest mypy
 stim_release=$(pip_for "$work/venv/bin/python" index versions stim 2>/dev/null | sed -n 's/^stim (\(.*\))$/\1/p')
 pip_install --only-binary=:all: "stim==${stim_release:-none}" >/dev/null 2>&1 \
     || echo "  (no wheel of stim ${stim_release:-(no release found)} for this platform: the comparisons with stim skip)"
-for package in numpy networkx distributed; do
+# The research module's companions, where they have wheels; Dask's cluster test runs in the main
+# test run only (scripts/test.sh), since its dependencies cost more to install than it to run.
+for package in numpy networkx; do
     pip_install --only-binary=:all: "$package" >/dev/null 2>&1 || echo "  (no $package wheel here: the tests that need it skip)"
 done
 mkdir "$work/empty"
