@@ -1,8 +1,10 @@
 #include "engine/cz.h"
 
 #include <string>
+#include <utility>
 
 #include "clifford/cz_table.h"
+#include "clifford/hub_table.h"
 #include "engine/fault.h"
 #include "engine/gates.h"
 #include "engine/local_complement.h"
@@ -89,6 +91,59 @@ void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench
     if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, wb);
 }
 
+// From this degree on, a vertex is a hub: reducing a leaf against it would cost a pass over its
+// row (or, for a diagonal VOP, a complementation of its whole neighbourhood), where the lookup
+// beside it costs about what a short reduction does.
+constexpr std::uint64_t kHubDegree = 8;
+
+// The hub c when x, whose VOP needs reducing, has c as its one neighbour besides y, c is a hub,
+// and y has no neighbour besides x and c; otherwise kNoVertex.
+std::uint64_t hub_beside(Register& reg, std::uint64_t x, std::uint64_t y) {
+    if (reg.vop(x) == kIdentity) return kNoVertex;
+    reg.settle(x);
+    const std::uint64_t xy = reg.has_edge(x, y) ? 1 : 0;
+    if (reg.degree(x) != 1 + xy) return kNoVertex;
+    reg.settle(y);
+    const std::uint64_t y_others = reg.degree(y) - xy;
+    if (y_others > 1) return kNoVertex;
+    const std::uint64_t c = reg.first_neighbour_other_than(x, y);
+    if (y_others == 1 && !reg.has_edge(y, c)) return kNoVertex;
+    reg.settle(c);
+    return reg.degree(c) >= kHubDegree ? c : kNoVertex;
+}
+
+// CZ on x and y beside the hub c (see clifford/hub_table.h): three VOPs and at most three edges
+// change, whatever c's degree.
+void cz_beside_hub(Register& reg, std::uint64_t x, std::uint64_t y, std::uint64_t c, Workbench& wb) {
+    const unsigned before =
+        kHubEdgeXC | (reg.has_edge(x, y) ? kHubEdgeXY : 0u) | (reg.has_edge(y, c) ? kHubEdgeYC : 0u);
+    const HubCzEntry& e = hub_cz_entry(before, reg.vop(x), reg.vop(y));
+    const unsigned flips = before ^ e.edges;
+    Scratch::Scope scope(wb.scratch);
+    // Each vertex's row takes the flipped edges to the other two, listed in ascending order.
+    const auto partners = [&](std::uint64_t v, bool flip_u, std::uint64_t u, bool flip_w, std::uint64_t w) {
+        Id* ids = scope.ids(3);
+        ids[0] = static_cast<Id>(v);
+        std::size_t k = 0;
+        if (flip_u) ids[1 + k++] = static_cast<Id>(u);
+        if (flip_w) ids[1 + k++] = static_cast<Id>(w);
+        if (k == 2 && ids[1] > ids[2]) std::swap(ids[1], ids[2]);
+        return std::pair{VertexSet::list({ids, 1}), VertexSet::list({ids + 1, k})};
+    };
+    const bool xy = (flips & kHubEdgeXY) != 0, xc = (flips & kHubEdgeXC) != 0, yc = (flips & kHubEdgeYC) != 0;
+    Plan plan;
+    plan.set_vop(x, e.x);
+    plan.set_vop(y, e.y);
+    const auto [just_x, to_x] = partners(x, xy, y, xc, c);
+    const auto [just_y, to_y] = partners(y, xy, x, yc, c);
+    const auto [just_c, to_c] = partners(c, xc, x, yc, y);
+    plan.toggle(just_x, to_x);
+    plan.toggle(just_y, to_y);
+    plan.toggle(just_c, to_c);
+    plan.multiply_vops(just_c, e.c_factor);
+    carry_out(reg, plan, wb);
+}
+
 // cz once checked, with the thread's workbench unless one is `given`.
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* given = nullptr) {
     const bool recording = given != nullptr && given->journal.open();
@@ -98,6 +153,12 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
         return;
     }
     Workbench& wb = given != nullptr ? *given : thread_state().bench;
+    for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
+        if (const std::uint64_t c = hub_beside(reg, x, y); c != kNoVertex) {
+            cz_beside_hub(reg, x, y, c, wb);
+            return;
+        }
+    }
     if (!recording && reg.adj().dense()) {
         // All the memory the reductions may need, up front: then nothing can fail midway.
         reserve_dense_reductions(reg, wb);

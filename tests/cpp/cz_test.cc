@@ -61,9 +61,20 @@ TEST(Circuits, match_state_vector_after_every_operation) {
     std::mt19937_64 gen(seed);
     int ops = 0;
     for (int circuit = 0; circuit < 2500; ++circuit) {
-        const int n = 1 + circuit % 10;
+        // Every twentieth circuit starts from a star of nine leaves with two free qubits beside it,
+        // so that gates between leaves and free qubits meet a hub.
+        const bool star = circuit % 20 == 19;
+        const int n = star ? 12 : 1 + circuit % 10;
         Register reg = circuit % 2 ? Register(n, testing::kSmallShapes) : Register(n);
         StateVector ref(n);
+        if (star) {
+            single_qubit_gate(reg, 0, clifford::kHadamard);
+            ref.apply(0, testing::kH);
+            for (int q = 1; q <= 9; ++q) {
+                cx(reg, 0, q);
+                ref.controlled_pauli(0, 2, q, 0);
+            }
+        }
         std::uniform_int_distribution<int> qubit(0, n - 1), kind(0, 9), pick1(0, 5), pick2(0, 8), axis(0, 2);
         const int length = n <= 8 ? 40 : 15;
         for (int step = 0; step < length; ++step, ++ops) {
@@ -150,6 +161,56 @@ TEST(Circuits, mirrored_gates_leave_identical_registers) {
             g(b, t, c);
             ASSERT_TRUE(a == b) << "round " << round;
         }
+}
+
+TEST(Cz, a_cx_chain_grows_one_star_around_a_fixed_hub) {
+    // Once the star's centre is a hub, each gate of the chain only attaches the new qubit to it:
+    // the centre stays where it is and no leaf gains a second neighbour.
+    constexpr int n = 3000;
+    Register reg(n);
+    single_qubit_gate(reg, 0, clifford::kHadamard);
+    std::uint64_t hub = 0;
+    for (int q = 0; q + 1 < n; ++q) {
+        cx(reg, q, q + 1);
+        if (q == 50)
+            for (std::uint64_t v = 0; v < n; ++v)
+                if (reg.degree(v) > reg.degree(hub)) hub = v;
+    }
+    EXPECT_EQ(reg.degree(hub), n - 1u);
+    TESSARYN_EXPECT_VALID(reg);
+    // And it is a GHZ state: Z on every qubit agrees with the first.
+    ScriptedSource rng;
+    rng.push_bit(true);
+    const int first = measure(reg, 0, Axis::Z, rng);
+    for (int q = 1; q < n; ++q) ASSERT_EQ(measure(reg, q, Axis::Z, rng), first) << "qubit " << q;
+}
+
+TEST(Cz, every_case_beside_a_hub_matches_the_state_vector) {
+    // x (qubit 0) a leaf of the hub c (qubit 2), y (qubit 1) free, joined to x, to c or to both,
+    // for every pair of VOPs and both orders of the gate; the hub's other leaves and VOP are
+    // random, so that a factor on the wrong side of c's VOP would show.
+    TESSARYN_SEED(seed, 0x4ab);
+    std::mt19937_64 gen(seed);
+    std::uniform_int_distribution<int> vop(0, 23);
+    for (int edges = 0; edges < 4; ++edges)
+        for (int vx = 0; vx < 24; ++vx)
+            for (int vy = 0; vy < 24; ++vy)
+                for (const bool swapped : {false, true}) {
+                    Register reg(10);
+                    for (int v = 2; v < 10; ++v) reg.set_vop(v, vop(gen));
+                    for (int leaf = 3; leaf < 10; ++leaf) reg.add_edge(2, leaf);
+                    reg.add_edge(0, 2);
+                    if (edges & 1) reg.add_edge(0, 1);
+                    if (edges & 2) reg.add_edge(1, 2);
+                    reg.set_vop(0, vx);
+                    reg.set_vop(1, vy);
+                    StateVector ref = StateVector::from_register(reg);
+                    ref.cz(0, 1);
+                    swapped ? cz(reg, 1, 0) : cz(reg, 0, 1);
+                    ASSERT_TRUE(equal_up_to_phase(StateVector::from_register(reg), ref))
+                        << "edges " << edges << " vops " << vx << " " << vy << " swapped " << swapped;
+                    TESSARYN_EXPECT_VALID(reg);
+                }
 }
 
 TEST(Cz, isolated_pair_is_one_lookup) {
