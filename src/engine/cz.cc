@@ -97,19 +97,18 @@ void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench
 constexpr std::uint64_t kHubDegree = 8;
 
 // The hub c when x, whose VOP needs reducing, has c as its one neighbour besides y, c is a hub,
-// and y has no neighbour besides x and c; otherwise kNoVertex.
-std::uint64_t hub_beside(Register& reg, std::uint64_t x, std::uint64_t y) {
-    if (reg.vop(x) == kIdentity) return kNoVertex;
-    reg.settle(x);
+// and y has no neighbour besides x and c; otherwise kNoVertex. Out of line: the reductions that
+// reach it mostly fail the first test, and cz_checked stays small.
+[[gnu::noinline]] std::uint64_t hub_beside(Register& reg, std::uint64_t x, std::uint64_t y) {
+    if (reg.vop(x) == kIdentity || reg.degree(x) > 2 || reg.degree(y) > 2) return kNoVertex;
+    const std::uint64_t c = reg.first_neighbour_other_than(x, y);
+    if (c == kNoVertex || reg.degree(c) < kHubDegree) return kNoVertex;
     const std::uint64_t xy = reg.has_edge(x, y) ? 1 : 0;
     if (reg.degree(x) != 1 + xy) return kNoVertex;
-    reg.settle(y);
     const std::uint64_t y_others = reg.degree(y) - xy;
-    if (y_others > 1) return kNoVertex;
-    const std::uint64_t c = reg.first_neighbour_other_than(x, y);
     if (y_others == 1 && !reg.has_edge(y, c)) return kNoVertex;
     reg.settle(c);
-    return reg.degree(c) >= kHubDegree ? c : kNoVertex;
+    return c;
 }
 
 // CZ on x and y beside the hub c (see clifford/hub_table.h): three VOPs and at most three edges
