@@ -97,16 +97,17 @@ void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench
 constexpr std::uint64_t kHubDegree = 8;
 
 // The hub c when x, whose VOP needs reducing, has c as its one neighbour besides y, c is a hub,
-// and y has no neighbour besides x and c; otherwise kNoVertex. Out of line: the reductions that
-// reach it mostly fail the first test, and cz_checked stays small.
+// and y has no neighbour besides x and c; otherwise kNoVertex. x and y are settled and have at
+// most two neighbours each. Out of line, so that cz_checked stays small for the reductions that
+// fail the first tests.
 [[gnu::noinline]] std::uint64_t hub_beside(Register& reg, std::uint64_t x, std::uint64_t y) {
-    if (reg.vop(x) == kIdentity || reg.degree(x) > 2 || reg.degree(y) > 2) return kNoVertex;
+    if (reg.vop(x) == kIdentity) return kNoVertex;
     const std::uint64_t c = reg.first_neighbour_other_than(x, y);
     if (c == kNoVertex || reg.degree(c) < kHubDegree) return kNoVertex;
     const std::uint64_t xy = reg.has_edge(x, y) ? 1 : 0;
     if (reg.degree(x) != 1 + xy) return kNoVertex;
     const std::uint64_t y_others = reg.degree(y) - xy;
-    if (y_others == 1 && !reg.has_edge(y, c)) return kNoVertex;
+    if (y_others > 1 || (y_others == 1 && !reg.has_edge(y, c))) return kNoVertex;
     reg.settle(c);
     return c;
 }
@@ -152,10 +153,15 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
         return;
     }
     Workbench& wb = given != nullptr ? *given : thread_state().bench;
-    for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
-        if (const std::uint64_t c = hub_beside(reg, x, y); c != kNoVertex) {
-            cz_beside_hub(reg, x, y, c, wb);
-            return;
+    // The reductions below settle a and b anyway.
+    reg.settle(a);
+    reg.settle(b);
+    if (reg.degree(a) <= 2 && reg.degree(b) <= 2) {
+        for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
+            if (const std::uint64_t c = hub_beside(reg, x, y); c != kNoVertex) {
+                cz_beside_hub(reg, x, y, c, wb);
+                return;
+            }
         }
     }
     if (!recording && reg.adj().dense()) {
