@@ -83,12 +83,28 @@ bool needs_reduction(Register& reg, std::uint64_t v, std::uint64_t w) {
     return reg.vop(v) != clifford::kIdentity && has_other_neighbour(reg, v, w);
 }
 
+// The first reduction that reduce_for_table makes, found before it runs: a's when a has another
+// neighbour and a VOP to reduce, otherwise b's when the same holds for b. Its partner, a scan in a
+// bit row, is looked for once, for the test for a hub and for the reduction itself.
+struct FirstReduction {
+    std::uint64_t vertex = kNoVertex;
+    std::uint64_t partner = kNoVertex;
+};
+
 // Brings a and b into the form the table covers. Each test reads the register as it stands at
 // its own step: a reduction of one vertex can give the other new neighbours or a new VOP.
-void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb) {
-    if (has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, wb);
-    if (has_other_neighbour(reg, b, a)) remove_vop(reg, b, a, wb);
-    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) remove_vop(reg, a, b, wb);
+void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb, FirstReduction first) {
+    const auto reduce = [&](std::uint64_t v, std::uint64_t w) {
+        if (v != first.vertex) {
+            remove_vop(reg, v, w, wb);
+            return;
+        }
+        remove_vop_against(reg, v, first.partner, wb);
+        first.vertex = kNoVertex;  // later steps see a changed register
+    };
+    if (has_other_neighbour(reg, a, b)) reduce(a, b);
+    if (has_other_neighbour(reg, b, a)) reduce(b, a);
+    if (!is_diagonal(reg.vop(a)) && has_other_neighbour(reg, a, b)) reduce(a, b);
 }
 
 // From this degree on, a vertex is a hub: reducing a leaf against it would cost a pass over its
@@ -96,20 +112,15 @@ void reduce_for_table(Register& reg, std::uint64_t a, std::uint64_t b, Workbench
 // beside it costs about what a short reduction does.
 constexpr std::uint64_t kHubDegree = 8;
 
-// The hub c when x, whose VOP needs reducing, has c as its one neighbour besides y, c is a hub,
-// and y has no neighbour besides x and c; otherwise kNoVertex. x and y are settled and have at
-// most two neighbours each. Out of line, so that cz_checked stays small for the reductions that
-// fail the first tests.
-[[gnu::noinline]] std::uint64_t hub_beside(Register& reg, std::uint64_t x, std::uint64_t y) {
-    if (reg.vop(x) == kIdentity) return kNoVertex;
-    const std::uint64_t c = reg.first_neighbour_other_than(x, y);
-    if (c == kNoVertex || reg.degree(c) < kHubDegree) return kNoVertex;
-    const std::uint64_t xy = reg.has_edge(x, y) ? 1 : 0;
-    if (reg.degree(x) != 1 + xy) return kNoVertex;
-    const std::uint64_t y_others = reg.degree(y) - xy;
-    if (y_others > 1 || (y_others == 1 && !reg.has_edge(y, c))) return kNoVertex;
+// Whether x, whose VOP is to be reduced against its partner c, its one neighbour besides y, meets
+// y beside the hub c: c is a hub and y has no neighbour besides x and c.
+bool beside_hub(Register& reg, std::uint64_t x, std::uint64_t y, std::uint64_t c) {
     reg.settle(c);
-    return c;
+    if (reg.degree(c) < kHubDegree) return false;
+    const std::uint64_t xy = reg.has_edge(x, y) ? 1 : 0;
+    if (reg.degree(x) != 1 + xy) return false;
+    const std::uint64_t y_others = reg.degree(y) - xy;
+    return y_others == 0 || (y_others == 1 && reg.has_edge(y, c));
 }
 
 // CZ on x and y beside the hub c (see clifford/hub_table.h): three VOPs and at most three edges
@@ -153,28 +164,30 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
         return;
     }
     Workbench& wb = given != nullptr ? *given : thread_state().bench;
-    // The reductions below settle a and b anyway.
-    reg.settle(a);
-    reg.settle(b);
-    if (reg.degree(a) <= 2 && reg.degree(b) <= 2) {
-        for (const auto& [x, y] : {std::pair{a, b}, std::pair{b, a}}) {
-            if (const std::uint64_t c = hub_beside(reg, x, y); c != kNoVertex) {
-                cz_beside_hub(reg, x, y, c, wb);
-                return;
-            }
+    FirstReduction first;
+    if (reg.vop(a) != kIdentity && has_other_neighbour(reg, a, b))
+        first.vertex = a;
+    else if (reg.vop(b) != kIdentity && has_other_neighbour(reg, b, a))
+        first.vertex = b;
+    if (first.vertex != kNoVertex) {
+        const std::uint64_t other = first.vertex == a ? b : a;
+        first.partner = reg.first_neighbour_other_than(first.vertex, other);
+        if (beside_hub(reg, first.vertex, other, first.partner)) {
+            cz_beside_hub(reg, first.vertex, other, first.partner, wb);
+            return;
         }
     }
     if (!recording && reg.adj().dense()) {
         // All the memory the reductions may need, up front: then nothing can fail midway.
         reserve_dense_reductions(reg, wb);
-        reduce_for_table(reg, a, b, wb);
+        reduce_for_table(reg, a, b, wb, first);
         apply_table_alone(reg, a, b, &wb);
         return;
     }
     // Up to three reductions and an edge change, each of which may need memory: one
     // transaction, so that running out of it midway leaves the register as it was.
     Transaction txn(reg, wb);
-    reduce_for_table(reg, a, b, wb);
+    reduce_for_table(reg, a, b, wb, first);
     apply_table(reg, a, b, wb);
     txn.commit();
 }

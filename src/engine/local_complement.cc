@@ -96,12 +96,16 @@ void local_complement(Register& reg, std::uint64_t v, Workbench& wb) {
 void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b) { remove_vop(reg, a, b, thread_state().bench); }
 
 void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb) {
-    const Vop start = reg.vop(a);
     // The identity's word is four complementations about a, whose factors and edge toggles all
     // cancel: the register comes out exactly as it went in.
+    if (reg.vop(a) == kIdentity) return;
+    const std::uint64_t c = reg.first_neighbour_other_than(a, b);
+    remove_vop_against(reg, a, c == kNoVertex ? b : c, wb);
+}
+
+void remove_vop_against(Register& reg, std::uint64_t a, std::uint64_t c, Workbench& wb) {
+    const Vop start = reg.vop(a);
     if (start == kIdentity) return;
-    std::uint64_t c = reg.first_neighbour_other_than(a, b);
-    if (c == kNoVertex) c = b;
     reg.settle(a);
     reg.settle(c);
     const ReductionWord& word = REDUCTION_WORD[start];

@@ -25,6 +25,9 @@ void local_complement(Register& reg, std::uint64_t v, Workbench& wb);
 /// with nothing changed. The first form uses the thread's workbench.
 void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b);
 void remove_vop(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb);
+/// remove_vop(reg, a, b, wb) with the partner c already found, for callers that looked for it
+/// anyway: finding it in a bit row is a scan.
+void remove_vop_against(Register& reg, std::uint64_t a, std::uint64_t c, Workbench& wb);
 
 /// Sets aside all the scratch that reductions of a dense register take, so that a sequence of
 /// them can run without a transaction: once this has succeeded, none of them allocates. Throws
