@@ -210,8 +210,18 @@ long every_operation_all_or_nothing(int rounds, const std::function<Register(int
 TEST(AllocationFailure, every_operation_is_all_or_nothing) {
     TESSARYN_SEED(seed, 4096);
     std::mt19937_64 gen(seed);
-    const long failures = every_operation_all_or_nothing(24, [&](int round) {
+    const long failures = every_operation_all_or_nothing(30, [&](int round) {
         const RowShapes* shapes = round % 2 ? &testing::kSmallShapes : nullptr;
+        if (round >= 24) {
+            // Qubits 0 and 2 leaves of the hub 3, qubit 1 free: the gates on them go beside the hub.
+            Register reg(12 + round, shapes != nullptr ? *shapes : RowShapes::for_vertices(12 + round));
+            for (int v = 0; v < 12 + round; ++v) reg.set_vop(v, static_cast<Vop>(gen() % 24));
+            for (int leaf = 4; leaf < 12; ++leaf) reg.add_edge(3, leaf);
+            reg.add_edge(0, 3);
+            reg.add_edge(2, 3);
+            if (round % 3 == 0) reg.add_edge(1, 3);
+            return reg;
+        }
         Register reg = testing::random_register(gen, 6 + (round % 4) * 20, round % 3 == 0 ? 0.6 : 0.2, shapes);
         reg.add_edge(0, 1);  // so that every operation has edges to rewrite
         return reg;
