@@ -11,9 +11,11 @@ namespace tessaryn {
 /// Applies CZ to a and b. Faults, before any change, with "assertion `left != right` failed:
 /// Same control and target not allowed…" when a = b, then with the index message for a, then
 /// for b. Reduces a, then b, then a again where needed so that each is diagonal or has no
-/// neighbour besides the other, then reads CZ_TABLE. a and b are not interchangeable in the
-/// representation produced. Cost: one lookup when neither has other neighbours; otherwise up to
-/// three reductions.
+/// neighbour besides the other, then reads CZ_TABLE. When the vertex to reduce has one other
+/// neighbour, a hub of eight neighbours or more, and the other vertex none but the hub, it reads
+/// HUB_CZ instead (clifford/hub_table.h) and leaves the hub's row alone. a and b are not
+/// interchangeable in the representation produced. Cost: one lookup when neither has other
+/// neighbours or beside a hub; otherwise up to three reductions.
 void cz(Register& reg, std::uint64_t a, std::uint64_t b);
 /// The same with a workbench given, whose open transaction (if any) records the change.
 void cz(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb);
