@@ -164,17 +164,23 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
         return;
     }
     Workbench& wb = given != nullptr ? *given : thread_state().bench;
+    // Beside a hub, the vertex to reduce and the other have at most two neighbours each. Only
+    // then is the first reduction's partner looked for here, and kept for the reduction.
     FirstReduction first;
-    if (reg.vop(a) != kIdentity && has_other_neighbour(reg, a, b))
-        first.vertex = a;
-    else if (reg.vop(b) != kIdentity && has_other_neighbour(reg, b, a))
-        first.vertex = b;
-    if (first.vertex != kNoVertex) {
-        const std::uint64_t other = first.vertex == a ? b : a;
-        first.partner = reg.first_neighbour_other_than(first.vertex, other);
-        if (beside_hub(reg, first.vertex, other, first.partner)) {
-            cz_beside_hub(reg, first.vertex, other, first.partner, wb);
-            return;
+    reg.settle(a);
+    reg.settle(b);
+    if (reg.degree(a) <= 2 && reg.degree(b) <= 2) {
+        if (reg.vop(a) != kIdentity && has_other_neighbour(reg, a, b))
+            first.vertex = a;
+        else if (reg.vop(b) != kIdentity && has_other_neighbour(reg, b, a))
+            first.vertex = b;
+        if (first.vertex != kNoVertex) {
+            const std::uint64_t other = first.vertex == a ? b : a;
+            first.partner = reg.first_neighbour_other_than(first.vertex, other);
+            if (beside_hub(reg, first.vertex, other, first.partner)) {
+                cz_beside_hub(reg, first.vertex, other, first.partner, wb);
+                return;
+            }
         }
     }
     if (!recording && reg.adj().dense()) {
