@@ -170,9 +170,9 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
     reg.settle(a);
     reg.settle(b);
     if (reg.degree(a) <= 2 && reg.degree(b) <= 2) {
-        if (reg.vop(a) != kIdentity && has_other_neighbour(reg, a, b))
+        if (needs_reduction(reg, a, b))
             first.vertex = a;
-        else if (reg.vop(b) != kIdentity && has_other_neighbour(reg, b, a))
+        else if (needs_reduction(reg, b, a))
             first.vertex = b;
         if (first.vertex != kNoVertex) {
             const std::uint64_t other = first.vertex == a ? b : a;
