@@ -258,6 +258,20 @@ void Adjacency::isolate(std::uint64_t q, RowScratch& s) noexcept {
     if (!dense()) note_if_oversized(q, s);
 }
 
+void Adjacency::clear_component(std::span<const Id> members) noexcept {
+    for (const Id v : members) {
+        Row& r = rows_[v];
+        if (dense()) {
+            std::memset(r.words, 0, words_ * sizeof(Word));
+            r.tag = Row::kBitsTag;
+            r.degree = 0;
+        } else {
+            rows::release(r);
+            r = Row{};
+        }
+    }
+}
+
 void Adjacency::exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u,
                          const VertexSet& only_v) noexcept {
     if (dense()) {

@@ -161,6 +161,9 @@ public:
     /// Cuts every edge of q. Needs room for deg(q) + 1 rows in `s.shrunk` to list them all for
     /// `normalize`. O(deg q) rows touched, plus W for a bit row.
     void isolate(std::uint64_t q, RowScratch& s) noexcept;
+    /// Empties the rows of `members`, a union of components (every neighbour of a member is a
+    /// member), freeing their storage: a group leaving graph form. O(members), plus W per bit row.
+    void clear_component(std::span<const Id> members) noexcept;
     /// Exchanges u and v, which are adjacent and whose other neighbours are `only_u` (adjacent
     /// to u alone), `only_v` (to v alone) and a common rest: the vertices of `only_u` move over
     /// to v, those of `only_v` to u, and u and v swap rows. Degrees do not change, so nothing is

@@ -6,6 +6,7 @@
 #include "clifford/cz_table.h"
 #include "clifford/hub_table.h"
 #include "engine/fault.h"
+#include "engine/forms.h"
 #include "engine/gates.h"
 #include "engine/local_complement.h"
 #include "engine/plan.h"
@@ -158,6 +159,15 @@ void cz_beside_hub(Register& reg, std::uint64_t x, std::uint64_t y, std::uint64_
 // cz once checked, with the thread's workbench unless one is `given`.
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* given = nullptr) {
     const bool recording = given != nullptr && given->journal.open();
+    if (reg.forms() != nullptr || form_policy() != FormPolicy::automatic) [[unlikely]] {
+        if (recording) {
+            // An undo log records graph changes only.
+            reg.graph_form_of(a);
+            reg.graph_form_of(b);
+        } else if (cz_by_forms(reg, a, b)) {
+            return;
+        }
+    }
     if (!recording && !needs_reduction(reg, a, b) && !needs_reduction(reg, b, a)) {
         // Nothing to reduce, so neither step 3 nor the re-test of a changes anything either.
         apply_table_alone(reg, a, b, given);
@@ -188,6 +198,8 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
         reserve_dense_reductions(reg, wb);
         reduce_for_table(reg, a, b, wb, first);
         apply_table_alone(reg, a, b, &wb);
+        if (reg.credit_due()) [[unlikely]]
+            consider_tableau(reg, a);
         return;
     }
     // Up to three reductions and an edge change, each of which may need memory: one
@@ -196,6 +208,8 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
     reduce_for_table(reg, a, b, wb, first);
     apply_table(reg, a, b, wb);
     txn.commit();
+    if (reg.credit_due() && !recording) [[unlikely]]
+        consider_tableau(reg, a);
 }
 
 // Steps of the controlled-Pauli programs. `_c`/`_t` name the qubit; cz_ct is cz(c, t).
@@ -221,18 +235,30 @@ void run_step(Register& reg, std::uint64_t c, std::uint64_t t) {
     if constexpr (S == Step::cz_tc) cz_checked(reg, t, c);
 }
 
-// All checks in step order first, then all steps: a failing gate leaves the register as it was.
-// Only the controlled-Z step can fail (running out of memory), and it then changes nothing
-// itself, so putting back the two VOPs that the single-qubit steps before it changed is enough.
+// The single-qubit part of a step on c and on t, as factors applied after the VOP.
+template <Step S>
+void note_step(Vop& on_c, Vop& on_t) {
+    if constexpr (S == Step::h_c) on_c = product(kHadamard, on_c);
+    if constexpr (S == Step::h_t) on_t = product(kHadamard, on_t);
+    if constexpr (S == Step::s_c) on_c = product(kS, on_c);
+    if constexpr (S == Step::s_t) on_t = product(kS, on_t);
+    if constexpr (S == Step::sdag_c) on_c = product(kSdag, on_c);
+    if constexpr (S == Step::sdag_t) on_t = product(kSdag, on_t);
+}
+
+// All checks in step order first, then all steps: a failing gate leaves the state as it was.
+// Only the controlled-Z step can fail (running out of memory), and it then changes no state
+// itself, though it may have changed how a group is held, VOPs included. So the steps before it
+// are undone by their inverse, applied on top of whatever the VOPs are now.
 template <Step... S>
 void program(Register& reg, std::uint64_t c, std::uint64_t t) {
     (check_step<S>(reg, c, t), ...);
-    const Vop vc = reg.vop(c), vt = reg.vop(t);
+    Vop on_c = kIdentity, on_t = kIdentity;
     try {
-        (run_step<S>(reg, c, t), ...);
+        ((run_step<S>(reg, c, t), note_step<S>(on_c, on_t)), ...);
     } catch (...) {
-        reg.set_vop(c, vc);
-        reg.set_vop(t, vt);
+        apply_gate(reg, c, adjoint(on_c));
+        apply_gate(reg, t, adjoint(on_t));
         throw;
     }
 }

@@ -72,6 +72,7 @@ private:
 std::vector<std::uint64_t> entangled_group(const Register& reg, std::uint64_t q) {
     // q is the first vertex the search pops, so this is where its range check falls.
     check_index(reg.size(), q);
+    reg.graph_form_of(q);
     // The result doubles as the queue: vertices are marked when pushed, so each enters once.
     std::vector<std::uint64_t> order{q};
     VisitedSet visited(reg.size());

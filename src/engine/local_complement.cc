@@ -108,6 +108,10 @@ void remove_vop_against(Register& reg, std::uint64_t a, std::uint64_t c, Workben
     if (start == kIdentity) return;
     reg.settle(a);
     reg.settle(c);
+    // What the complementations cost, for the choice of form (engine/forms.h): a rewrite of
+    // about deg(a) + deg(c) rows, each a bit row's W words or a sorted row's merge.
+    const std::uint64_t rows = reg.degree(a) + reg.degree(c);
+    reg.charge(rows * (reg.adj().row(a).is_bits() ? reg.adj().words() : rows));
     const ReductionWord& word = REDUCTION_WORD[start];
     if (!reg.has_edge(a, c)) {
         // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.

@@ -81,6 +81,7 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rn
 
 std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng, Workbench& wb) {
     check_index(reg.size(), q);
+    reg.graph_form_of(q);
     reg.settle(q);
     // Carry P_axis through q's operator: vop† · P · vop = ±P_G on the graph state.
     const Vop l = adjoint(reg.vop(q));

@@ -14,6 +14,8 @@ std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubit
                              Workbench& wb) {
     std::vector<PeekResult> out;
     out.reserve(qubits.size());
+    // Measuring in place needs graph form, and the undo log records only graph changes.
+    for (const std::uint64_t q : qubits) reg.graph_form_of(q);
     Transaction txn(reg, wb);
     for (const std::uint64_t q : qubits) {
         check_index(reg.size(), q);

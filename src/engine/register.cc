@@ -87,12 +87,18 @@ Register Register::clone() const {
         std::memcpy(p, vop_.get(), static_cast<std::size_t>(size()));
         vop.reset(p);
     }
-    return Register(std::move(vop), std::move(adj));
+    Register out(std::move(vop), std::move(adj));
+    if (forms_ != nullptr) out.forms_ = clone_forms(*forms_);
+    out.credit_ = credit_;
+    out.next_look_ = next_look_;
+    return out;
 }
 
 bool operator==(const Register& a, const Register& b) noexcept {
     if (a.size() != b.size()) return false;
     if (a.size() != 0 && std::memcmp(a.vop_.get(), b.vop_.get(), static_cast<std::size_t>(a.size())) != 0) return false;
+    if ((a.forms_ == nullptr) != (b.forms_ == nullptr)) return false;
+    if (a.forms_ != nullptr && !same_forms(*a.forms_, *b.forms_)) return false;
     return a.adj_ == b.adj_;
 }
 
@@ -100,6 +106,8 @@ std::string check_invariants(const Register& reg) {
     for (std::uint64_t v = 0; v < reg.size(); ++v)
         if (reg.vop(v) >= clifford::kVopCount)
             return "vertex " + std::to_string(v) + ": VOP " + std::to_string(reg.vop(v));
+    std::string forms = check_forms(reg);
+    if (!forms.empty()) return forms;
     return reg.adj().check();
 }
 

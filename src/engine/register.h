@@ -20,6 +20,18 @@ namespace tessaryn {
 
 using clifford::Vop;
 
+// The groups held as tableaux (engine/forms.h).
+class Forms;
+struct FormsDeleter {
+    void operator()(Forms* forms) const noexcept;
+};
+class Register;
+void all_to_graph(Register& reg);
+void group_to_graph(Register& reg, std::uint64_t q);
+std::unique_ptr<Forms, FormsDeleter> clone_forms(const Forms& forms);
+bool same_forms(const Forms& a, const Forms& b) noexcept;
+std::string check_forms(const Register& reg);
+
 class Register {
 public:
     /// n qubits in |0…0⟩: no edges, every VOP the Hadamard. Faults "capacity overflow" when n
@@ -75,7 +87,32 @@ public:
         adj_.for_each(v, f);
     }
 
-    /// Same VOPs and same edges.
+    /// The groups held as tableaux, or null when every group is in graph form.
+    Forms* forms() const noexcept { return forms_.get(); }
+    std::unique_ptr<Forms, FormsDeleter>& forms_holder() noexcept { return forms_; }
+    /// Brings every group (or q's, q < n) into graph form, for readers of the graph. The state
+    /// does not change, only how it is held, so this counts as reading; throws std::bad_alloc
+    /// having changed nothing but row storage.
+    void graph_form() const {
+        if (forms_ != nullptr) [[unlikely]]
+            all_to_graph(const_cast<Register&>(*this));
+    }
+    void graph_form_of(std::uint64_t q) const {
+        if (forms_ != nullptr) [[unlikely]]
+            group_to_graph(const_cast<Register&>(*this), q);
+    }
+
+    /// The cost model's account (engine/forms.h): work spent on complementations, and the
+    /// charge at which it next looks at moving a group.
+    void charge(std::uint64_t work) noexcept { credit_ += work; }
+    bool credit_due() const noexcept { return credit_ >= next_look_; }
+    std::uint64_t credit() const noexcept { return credit_; }
+    void set_account(std::uint64_t credit, std::uint64_t next_look) noexcept {
+        credit_ = credit;
+        next_look_ = next_look;
+    }
+
+    /// Same VOPs, same edges and the same tableaux.
     friend bool operator==(const Register& a, const Register& b) noexcept;
 
 private:
@@ -86,6 +123,10 @@ private:
 
     std::unique_ptr<Vop[], Free> vop_;
     Adjacency adj_;
+    std::unique_ptr<Forms, FormsDeleter> forms_;
+    std::uint64_t credit_ = 0;
+    std::uint64_t next_look_ = kFirstLook;
+    static constexpr std::uint64_t kFirstLook = std::uint64_t{1} << 16;
 };
 
 /// A description of the first invariant the register breaks, or an empty string: VOPs below

@@ -172,6 +172,8 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
             if (!borrow) return nullptr;
             typename Op::Args a;
             if (!a.convert(D, argv, SizeOf{sim->reg})) return nullptr;
+            // Readers see graph form; gates and measurements choose it for what they touch.
+            if constexpr (Op::kAccess == Access::shared) sim->reg.graph_form();
             result = Op::run(*sim, a);
         }
         return Op::to_python(std::move(result), prepared);

@@ -380,6 +380,7 @@ struct LocalComplement {
     using Prepared = NothingToPrepare;
     static Unit run(ToolsObject& sim, const Args& a) {
         check_index(sim.reg.size(), a.q);
+        sim.reg.graph_form_of(a.q);
         local_complement(sim.reg, a.q);
         return {};
     }
@@ -697,6 +698,7 @@ PyObject* tools_repr(PyObject* self) noexcept {
         ToolsObject* sim = as_tools(self);
         Borrow<Access::shared> borrow(sim->borrow_flag);
         if (!borrow) return nullptr;
+        sim->reg.graph_form();
         const unsigned long long n = sim->reg.size(), e = edge_count(sim->reg);
         return PyUnicode_FromFormat("<tessaryn_tools.Simulator: %llu qubit%s, %llu edge%s, %s>", n, n == 1 ? "" : "s",
                                     e, e == 1 ? "" : "s", sim->stream ? "seeded" : "unseeded");
@@ -714,6 +716,7 @@ PyObject* get_num_edges(PyObject* self, void*) noexcept {
         ToolsObject* sim = as_tools(self);
         Borrow<Access::shared> borrow(sim->borrow_flag);
         if (!borrow) return nullptr;
+        sim->reg.graph_form();
         return PyLong_FromUnsignedLongLong(edge_count(sim->reg));
     });
 }

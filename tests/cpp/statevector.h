@@ -19,6 +19,12 @@ public:
 
     /// The state a register represents: the VOPs applied after the graph state of its edges.
     static StateVector from_register(const Register& reg) {
+        if (reg.forms() != nullptr) {
+            // Read a copy in graph form, so that the register keeps the form it is tested in.
+            Register copy = reg.clone();
+            copy.graph_form();
+            return from_register(copy);
+        }
         const int n = static_cast<int>(reg.size());
         StateVector s(n);
         const double a = std::pow(2.0, -0.5 * n);

@@ -7,6 +7,7 @@ import copy
 import importlib.metadata
 import inspect
 import multiprocessing
+import os
 import pickle
 import random
 import re
@@ -263,6 +264,10 @@ def test_local_complement_keeps_the_state_and_complements_the_graph(stim):
         assert set(graph_of(ours)[0]) == set(edges) ^ toggled
 
 
+@pytest.mark.skipif(
+    os.environ.get("TESSARYN_FORMS", "automatic") != "automatic",
+    reason="a seed's outcomes follow how the groups are held, which a forced form changes",
+)
 def test_seeded_outcomes_are_pinned_and_shared_by_copies_and_threads():
     def run(sim):
         sim.h(0)

@@ -1,0 +1,332 @@
+#include "engine/forms.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <span>
+#include <string>
+
+#include "engine/entangled_group.h"
+#include "engine/thread_state.h"
+
+namespace tessaryn {
+namespace {
+
+FormPolicy policy_from_environment() noexcept {
+    const char* text = std::getenv("TESSARYN_FORMS");
+    if (text == nullptr) return FormPolicy::automatic;
+    if (std::strcmp(text, "graph") == 0) return FormPolicy::graph;
+    if (std::strcmp(text, "tableau") == 0) return FormPolicy::tableau;
+    if (std::strcmp(text, "thrash") == 0) return FormPolicy::thrash;
+    return FormPolicy::automatic;
+}
+
+using Group = Forms::Group;
+
+// What moving a group of m qubits to a tableau and back costs, in the words of the charge:
+// elimination touches about m/2 rows of 2m/64 words for each of m pivots, at about three word
+// operations a word for the signs, and the way there writes m²/16 words.
+std::uint64_t move_cost(std::uint64_t m) noexcept { return m * m * m / 16 + m * m / 16 + 1; }
+
+Forms& forms_of(Register& reg) {
+    if (reg.forms() == nullptr) reg.forms_holder().reset(new Forms(reg.size()));
+    return *reg.forms();
+}
+
+void drop_if_empty(Register& reg) noexcept {
+    if (reg.forms() != nullptr && reg.forms()->live() == 0) reg.forms_holder().reset();
+}
+
+// A slot holding an empty tableau with room for `room` qubits. Throws std::bad_alloc, leaving
+// at most an unused slot behind.
+std::size_t new_group(Forms& f, std::size_t room) {
+    auto tableau = std::make_unique<Tableau>(room);
+    std::vector<Id> members;
+    members.reserve(room);
+    auto& groups = f.groups();
+    std::size_t slot = 0;
+    while (slot < groups.size() && groups[slot].tableau != nullptr) ++slot;
+    if (slot + 1 >= 0xFFFFu) throw std::bad_alloc();  // more slots than a place can name
+    if (slot == groups.size()) groups.emplace_back();
+    groups[slot] = Group{std::move(tableau), std::move(members)};
+    return slot;
+}
+
+// Gives the group room for `extra` more qubits. Throws std::bad_alloc with nothing changed.
+void make_room(Group& g, std::size_t extra) {
+    const std::size_t need = g.tableau->size() + extra;
+    g.members.reserve(need);
+    if (need <= g.tableau->capacity()) return;
+    auto grown = std::make_unique<Tableau>(std::max(need, 2 * g.tableau->capacity()));
+    grown->append(*g.tableau);
+    g.tableau = std::move(grown);
+}
+
+// Adds the graph component `comp` (every neighbour of a member a member) to the tableau in
+// `slot`, which has room, and empties its rows. The VOPs stay on top.
+void add_component(Register& reg, Forms& f, std::size_t slot, std::span<const std::uint64_t> comp) noexcept {
+    Group& g = f.groups()[slot];
+    const std::size_t base = g.tableau->size();
+    for (const std::uint64_t v : comp) {
+        f.place(v, slot, g.tableau->add_plus());
+        g.members.push_back(static_cast<Id>(v));
+    }
+    // Graph stabiliser of v: X_v Z_N(v).
+    for (std::size_t i = 0; i < comp.size(); ++i)
+        reg.for_each_neighbour(comp[i], [&](std::uint64_t w) { g.tableau->add_z_to_stabilizer(base + i, f.local(w)); });
+    reg.adj().clear_component(std::span<const Id>(g.members.data() + base, comp.size()));
+}
+
+// Moves the group in `slot` back to graph form. Throws std::bad_alloc having changed nothing
+// but row storage.
+void to_graph(Register& reg, std::size_t slot) {
+    Forms& f = *reg.forms();
+    Group& g = f.groups()[slot];
+    const Tableau::GraphForm form = g.tableau->graph_form();
+    const std::size_t m = g.members.size(), w = form.words;
+    std::vector<std::size_t> start(m + 1, 0);
+    for (std::size_t k = 0; k < m; ++k)
+        start[k + 1] = start[k] + bits::count(std::span<const Word>(form.adjacency.data() + k * w, w));
+    std::vector<Id> ids(start[m]);
+    std::vector<ToggleGroup> toggles;
+    toggles.reserve(m);
+    for (std::size_t k = 0; k < m; ++k) {
+        Id* out = ids.data() + start[k];
+        bits::for_each(std::span<const Word>(form.adjacency.data() + k * w, w),
+                       [&](std::uint64_t j) { *out++ = g.members[j]; });
+        std::sort(ids.data() + start[k], out);
+        if (out != ids.data() + start[k])
+            toggles.push_back({VertexSet::list({&g.members[k], 1}),
+                               VertexSet::list({ids.data() + start[k], start[k + 1] - start[k]})});
+    }
+    RowScratch& rows = thread_state().bench.rows;
+    reg.adj().reserve_toggles(toggles, rows, nullptr);
+    // Nothing below fails.
+    reg.adj().apply_toggles(toggles, rows);
+    for (std::size_t k = 0; k < m; ++k) {
+        const std::uint64_t v = g.members[k];
+        reg.set_vop(v, clifford::product(reg.vop(v), form.local[k]));
+        f.unplace(v);
+    }
+    g = Group{};
+    drop_if_empty(reg);
+    // Graph form is paid for again from here on.
+    reg.set_account(0, move_cost(m));
+}
+
+// Puts q into a tableau, its graph component with it, and returns the slot. Throws
+// std::bad_alloc with the state unchanged.
+std::size_t into_tableau(Register& reg, std::uint64_t q) {
+    if (in_tableau(reg, q)) return reg.forms()->slot(q);
+    const std::vector<std::uint64_t> comp = entangled_group(reg, q);
+    Forms& f = forms_of(reg);
+    try {
+        const std::size_t slot = new_group(f, comp.size());
+        add_component(reg, f, slot, comp);
+        return slot;
+    } catch (...) {
+        drop_if_empty(reg);
+        throw;
+    }
+}
+
+// Puts b into a's tableau: its graph component, or its whole tableau. Throws std::bad_alloc
+// with the state unchanged.
+void join(Register& reg, std::size_t slot, std::uint64_t b) {
+    Forms& f = *reg.forms();
+    const std::size_t other = f.slot(b);
+    if (other == slot) return;
+    if (other == Forms::kNoSlot) {
+        const std::vector<std::uint64_t> comp = entangled_group(reg, b);
+        make_room(f.groups()[slot], comp.size());
+        add_component(reg, f, slot, comp);
+        return;
+    }
+    // Two tableaux: the smaller is appended to the larger.
+    std::size_t to = slot, from = other;
+    if (f.groups()[to].members.size() < f.groups()[from].members.size()) std::swap(to, from);
+    Group& dst = f.groups()[to];
+    make_room(dst, f.groups()[from].members.size());
+    Group& src = f.groups()[from];
+    const std::size_t base = dst.tableau->size();
+    dst.tableau->append(*src.tableau);
+    for (std::size_t k = 0; k < src.members.size(); ++k) {
+        f.place(src.members[k], to, base + k);
+        dst.members.push_back(src.members[k]);
+    }
+    src = Group{};
+}
+
+std::size_t group_size(const Register& reg, std::uint64_t q) {
+    return in_tableau(reg, q) ? reg.forms()->groups()[reg.forms()->slot(q)].members.size() : 0;
+}
+
+// CZ on a and b, both in the tableau in `slot`: their VOPs go into the tableau first.
+void cz_in_tableau(Register& reg, std::uint64_t a, std::uint64_t b) noexcept {
+    Forms& f = *reg.forms();
+    Tableau& t = *f.groups()[f.slot(a)].tableau;
+    const std::size_t ka = f.local(a), kb = f.local(b);
+    t.apply(ka, reg.vop(a));
+    t.apply(kb, reg.vop(b));
+    reg.set_vop(a, clifford::kIdentity);
+    reg.set_vop(b, clifford::kIdentity);
+    t.apply_cz(ka, kb);
+}
+
+// Whether a and b together, with their groups, would pass the largest tableau. The test forms
+// keep to it too, so that large registers stay as cheap under them as they are.
+bool too_large(const Register& reg, std::uint64_t a, std::uint64_t b) {
+    const auto size = [&](std::uint64_t q) {
+        return in_tableau(reg, q) ? reg.forms()->groups()[reg.forms()->slot(q)].members.size()
+                                  : entangled_group(reg, q).size();
+    };
+    const std::size_t sa = size(a);
+    if (sa > kMaxTableau) return true;
+    if (in_tableau(reg, a) && in_tableau(reg, b) && reg.forms()->slot(a) == reg.forms()->slot(b)) return false;
+    return sa + size(b) > kMaxTableau;
+}
+
+void both_to_graph(Register& reg, std::uint64_t a, std::uint64_t b) {
+    group_to_graph(reg, a);
+    group_to_graph(reg, b);
+}
+
+}  // namespace
+
+namespace detail {
+std::atomic<FormPolicy> g_form_policy{policy_from_environment()};
+}
+
+void set_form_policy(FormPolicy policy) noexcept { detail::g_form_policy.store(policy, std::memory_order_relaxed); }
+
+void FormsDeleter::operator()(Forms* forms) const noexcept { delete forms; }
+
+std::unique_ptr<Forms, FormsDeleter> clone_forms(const Forms& forms) {
+    return std::unique_ptr<Forms, FormsDeleter>(new Forms(forms));
+}
+
+bool same_forms(const Forms& a, const Forms& b) noexcept { return a == b; }
+
+Forms::Forms(const Forms& other) : where_(other.where_), groups_(other.groups_.size()) {
+    for (std::size_t i = 0; i < groups_.size(); ++i) {
+        if (other.groups_[i].tableau == nullptr) continue;
+        groups_[i].tableau = std::make_unique<Tableau>(*other.groups_[i].tableau);
+        groups_[i].members = other.groups_[i].members;
+    }
+}
+
+std::size_t Forms::live() const noexcept {
+    return static_cast<std::size_t>(
+        std::count_if(groups_.begin(), groups_.end(), [](const Group& g) { return g.tableau != nullptr; }));
+}
+
+bool operator==(const Forms& a, const Forms& b) noexcept {
+    if (a.where_ != b.where_ || a.groups_.size() != b.groups_.size()) return false;
+    for (std::size_t i = 0; i < a.groups_.size(); ++i) {
+        const Group &ga = a.groups_[i], &gb = b.groups_[i];
+        if ((ga.tableau == nullptr) != (gb.tableau == nullptr)) return false;
+        if (ga.tableau != nullptr && (ga.members != gb.members || !(*ga.tableau == *gb.tableau))) return false;
+    }
+    return true;
+}
+
+bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b) {
+    const bool ta = in_tableau(reg, a), tb = in_tableau(reg, b);
+    switch (form_policy()) {
+        case FormPolicy::graph:
+            both_to_graph(reg, a, b);
+            return false;
+        case FormPolicy::thrash:
+            if (ta || tb || too_large(reg, a, b)) {
+                both_to_graph(reg, a, b);
+                return false;
+            }
+            break;
+        case FormPolicy::tableau:
+            if (too_large(reg, a, b)) {
+                both_to_graph(reg, a, b);
+                return false;
+            }
+            break;
+        case FormPolicy::automatic:
+            if (!ta && !tb) return false;
+            if (ta && tb) {
+                if (reg.forms()->slot(a) != reg.forms()->slot(b) &&
+                    group_size(reg, a) + group_size(reg, b) > kMaxTableau) {
+                    both_to_graph(reg, a, b);
+                    return false;
+                }
+                break;
+            }
+            // One side in graph form: its component joins the tableau when it is the smaller.
+            const std::uint64_t t = ta ? a : b, g = ta ? b : a;
+            const std::size_t held = group_size(reg, t);
+            if (reg.degree(g) != 0) {
+                const std::size_t comp = entangled_group(reg, g).size();
+                if (comp > held || held + comp > kMaxTableau) {
+                    group_to_graph(reg, t);
+                    return false;
+                }
+            }
+            break;
+    }
+    const bool b_first = tb && !ta;
+    const std::size_t slot = into_tableau(reg, b_first ? b : a);
+    join(reg, slot, b_first ? a : b);
+    cz_in_tableau(reg, a, b);
+    return true;
+}
+
+void consider_tableau(Register& reg, std::uint64_t q) noexcept {
+    if (form_policy() != FormPolicy::automatic) return;
+    std::uint64_t cost = move_cost(kMinTableau);
+    try {
+        const std::vector<std::uint64_t> comp = entangled_group(reg, q);
+        const std::size_t m = comp.size();
+        cost = move_cost(m);
+        if (m < kMinTableau || m > kMaxTableau || reg.credit() < cost) {
+            reg.set_account(reg.credit(), reg.credit() + cost);
+            return;
+        }
+        Forms& f = forms_of(reg);
+        const std::size_t slot = new_group(f, m);
+        add_component(reg, f, slot, comp);
+        reg.set_account(0, cost);
+    } catch (const std::bad_alloc&) {
+        drop_if_empty(reg);
+        reg.set_account(reg.credit(), reg.credit() + cost);
+    }
+}
+
+void all_to_graph(Register& reg) {
+    while (reg.forms() != nullptr) {
+        auto& groups = reg.forms()->groups();
+        std::size_t slot = 0;
+        while (groups[slot].tableau == nullptr) ++slot;
+        to_graph(reg, slot);
+    }
+}
+
+void group_to_graph(Register& reg, std::uint64_t q) {
+    if (q < reg.size() && in_tableau(reg, q)) to_graph(reg, reg.forms()->slot(q));
+}
+
+std::string check_forms(const Register& reg) {
+    const Forms* f = reg.forms();
+    if (f == nullptr) return {};
+    if (f->live() == 0) return "a tableau record without tableaux";
+    for (std::size_t s = 0; s < f->groups().size(); ++s) {
+        const Group& g = f->groups()[s];
+        if (g.tableau == nullptr) continue;
+        if (g.tableau->size() != g.members.size()) return "tableau " + std::to_string(s) + ": size differs";
+        for (std::size_t k = 0; k < g.members.size(); ++k) {
+            const Id v = g.members[k];
+            if (f->slot(v) != s || f->local(v) != k) return "vertex " + std::to_string(v) + ": misplaced";
+            if (!reg.isolated(v)) return "vertex " + std::to_string(v) + ": in a tableau but has neighbours";
+        }
+    }
+    return {};
+}
+
+}  // namespace tessaryn
