@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/ids.h"
+#include "engine/random.h"
 #include "engine/register.h"
 #include "engine/tableau.h"
 
@@ -84,6 +85,12 @@ private:
 /// does it in a tableau and returns true, or brings what it must into graph form and returns
 /// false for the graph path to do it. Throws std::bad_alloc with the state unchanged.
 bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b);
+
+/// Measures axis `axis` of q, held in a tableau, when its outcome is random: q leaves the
+/// tableau as an isolated vertex, and the outcome (0 or 1) is returned. Returns -1, changing
+/// nothing and drawing nothing, when the outcome is determined. O(m²/64). Throws std::bad_alloc
+/// with nothing changed.
+int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng);
 
 /// After complementations have been charged past the register's next look: moves q's group to
 /// a tableau if the charge has paid for it, else sets when to look again. Never fails (a move

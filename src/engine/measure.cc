@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/fault.h"
+#include "engine/forms.h"
 #include "engine/plan.h"
 #include "engine/thread_state.h"
 
@@ -81,7 +82,15 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rn
 
 std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng, Workbench& wb) {
     check_index(reg.size(), q);
-    reg.graph_form_of(q);
+    if (in_tableau(reg, q)) [[unlikely]] {
+        // A random outcome is found in the tableau; a determined one in graph form. An undo log
+        // records graph changes only.
+        if (!wb.journal.open()) {
+            const int outcome = measure_in_tableau(reg, q, axis, rng);
+            if (outcome >= 0) return static_cast<std::uint8_t>(outcome);
+        }
+        reg.graph_form_of(q);
+    }
     reg.settle(q);
     // Carry P_axis through q's operator: vop† · P · vop = ±P_G on the graph state.
     const Vop l = adjoint(reg.vop(q));

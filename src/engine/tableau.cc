@@ -6,6 +6,15 @@
 #include <new>
 #include <utility>
 
+// Kernels built for AVX-512 and AVX2 besides the baseline, the loader picking one for the
+// machine (x86-64 with an ifunc-capable toolchain; other targets vectorise for their baseline,
+// NEON on aarch64).
+#if defined(__x86_64__) && defined(__ELF__) && !defined(TESSARYN_NO_WIDE_KERNELS)
+#define TESSARYN_WIDE_KERNEL __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define TESSARYN_WIDE_KERNEL
+#endif
+
 namespace tessaryn {
 namespace {
 
@@ -29,27 +38,41 @@ void or_bits(Word* dst, std::size_t at, const Word* src, std::size_t count) noex
     }
 }
 
-// Pauli strings of the elimination, one per row: `w` words of X bits, then `w` of Z bits.
+// Pauli strings of the elimination, one per row: `w` words of X bits, then `w` of Z bits, w a
+// multiple of kLanes.
 //
 // dst ← dst · src, returning the exponent of i (mod 4) that the product of the Hermitian
 // strings carries. Per qubit, XY = iZ, YZ = iX and ZX = iY count +1, the reverse orders -1;
-// the counts are kept per bit lane as two-bit numbers so that the loop is word arithmetic only.
+// the counts are kept per bit lane as two-bit numbers so that the loop is word arithmetic only,
+// four words at a time. Built for each instruction set the machine may have and chosen when the
+// library loads: the elimination spends nearly all its time here.
+constexpr std::size_t kLanes = 4;
+using Lanes = Word __attribute__((vector_size(kLanes * sizeof(Word))));
+
+TESSARYN_WIDE_KERNEL
 unsigned multiply_into(Word* dst, const Word* src, std::size_t w) noexcept {
-    Word lo = 0, hi = 0;
-    for (std::size_t t = 0; t < w; ++t) {
-        const Word x1 = dst[t], z1 = dst[w + t], x2 = src[t], z2 = src[w + t];
-        const Word ox1 = x1 & ~z1, oy1 = x1 & z1, oz1 = ~x1 & z1;
-        const Word ox2 = x2 & ~z2, oy2 = x2 & z2, oz2 = ~x2 & z2;
-        const Word up = (ox1 & oy2) | (oy1 & oz2) | (oz1 & ox2);
-        const Word down = (ox1 & oz2) | (oy1 & ox2) | (oz1 & oy2);
+    Lanes lo{}, hi{};
+    for (std::size_t t = 0; t < w; t += kLanes) {
+        Lanes x1, z1, x2, z2;
+        std::memcpy(&x1, dst + t, sizeof x1);
+        std::memcpy(&z1, dst + w + t, sizeof z1);
+        std::memcpy(&x2, src + t, sizeof x2);
+        std::memcpy(&z2, src + w + t, sizeof z2);
+        const Lanes ox1 = x1 & ~z1, oy1 = x1 & z1, oz1 = ~x1 & z1;
+        const Lanes ox2 = x2 & ~z2, oy2 = x2 & z2, oz2 = ~x2 & z2;
+        const Lanes up = (ox1 & oy2) | (oy1 & oz2) | (oz1 & ox2);
+        const Lanes down = (ox1 & oz2) | (oy1 & ox2) | (oz1 & oy2);
         hi ^= lo & up;
         lo ^= up;
         hi ^= ~lo & down;
         lo ^= down;
-        dst[t] = x1 ^ x2;
-        dst[w + t] = z1 ^ z2;
+        const Lanes x = x1 ^ x2, z = z1 ^ z2;
+        std::memcpy(dst + t, &x, sizeof x);
+        std::memcpy(dst + w + t, &z, sizeof z);
     }
-    return static_cast<unsigned>(std::popcount(lo) + 2 * std::popcount(hi)) & 3u;
+    int count = 0;
+    for (std::size_t k = 0; k < kLanes; ++k) count += std::popcount(lo[k]) + 2 * std::popcount(hi[k]);
+    return static_cast<unsigned>(count) & 3u;
 }
 
 // Rows of stabilisers with their signs, for elimination.
@@ -140,6 +163,115 @@ void Tableau::apply_cz(std::size_t j, std::size_t k) noexcept {
     });
 }
 
+bool Tableau::random_outcome(std::size_t k, std::uint8_t axis) const noexcept {
+    // X anticommutes with the Z parts, Z with the X parts, Y with the parts that differ.
+    const std::size_t used = bits::words_for(m_), half = cap_ / kWordBits;
+    const Word* xs = x(k) + half;
+    const Word* zs = z(k) + half;
+    for (std::size_t t = 0; t < used; ++t) {
+        const Word hit = axis == 0 ? zs[t] : axis == 2 ? xs[t] : xs[t] ^ zs[t];
+        if (hit != 0) return true;
+    }
+    return false;
+}
+
+void Tableau::measure_z_and_remove(std::size_t k, bool outcome) {
+    const std::size_t half = cap_ / kWordBits, used = bits::words_for(m_);
+    const std::uint64_t none = ~std::uint64_t{0};
+    std::uint64_t p = none;
+    for (std::size_t t = 0; t < used && p == none; ++t)
+        if (x(k)[half + t] != 0) p = bits::lowest(t, x(k)[half + t]);
+    const std::uint64_t sp = cap_ + p;  // the stabiliser that anticommutes with Z_k
+    // Every other generator with an X part at k is multiplied by it: column by column, with the
+    // phase of each product counted per generator lane as in multiply_into.
+    std::vector<Word> others(words_), lo(words_), hi(words_);
+    std::copy(x(k), x(k) + words_, others.begin());
+    bits::clear(others.data(), sp);
+    bits::clear(others.data(), p);
+    for (std::size_t j = 0; j < m_; ++j) {
+        const bool px = bits::test(x(j), sp), pz = bits::test(z(j), sp);
+        if (!px && !pz) continue;
+        Word* xs = x(j);
+        Word* zs = z(j);
+        for_used_words([&](std::size_t t) {
+            const Word gx = xs[t], gz = zs[t], g = others[t];
+            Word up, down;
+            if (px && !pz) {  // ZX = iY, YX = -iZ
+                up = ~gx & gz;
+                down = gx & gz;
+            } else if (px) {  // XY = iZ, ZY = -iX
+                up = gx & ~gz;
+                down = ~gx & gz;
+            } else {  // YZ = iX, XZ = -iY
+                up = gx & gz;
+                down = gx & ~gz;
+            }
+            up &= g;
+            down &= g;
+            hi[t] ^= lo[t] & up;
+            lo[t] ^= up;
+            hi[t] ^= ~lo[t] & down;
+            lo[t] ^= down;
+            if (px) xs[t] ^= g;
+            if (pz) zs[t] ^= g;
+        });
+    }
+    // The products commute, so their phases are ±1: hi holds the minus signs.
+    Word* r = signs();
+    const Word sign_p = bits::test(r, sp) ? ~Word{0} : 0;
+    for_used_words([&](std::size_t t) { r[t] ^= hi[t] ^ (others[t] & sign_p); });
+    // The destabiliser paired with it becomes the old stabiliser, which becomes ±Z_k.
+    for (std::size_t j = 0; j < m_; ++j) {
+        for (Word* v : {x(j), z(j)}) {
+            if (bits::test(v, sp)) bits::set(v, p); else bits::clear(v, p);
+            bits::clear(v, sp);
+        }
+    }
+    if (bits::test(r, sp)) bits::set(r, p); else bits::clear(r, p);
+    bits::set(z(k), sp);
+    if (outcome) bits::set(r, sp); else bits::clear(r, sp);
+    // Z parts at k elsewhere are taken off by multiplying with ±Z_k, so that only the pair p
+    // acts on k; then the last pair and the last qubit move into the places of p and k.
+    Word* zk = z(k);
+    const Word flip = outcome ? ~Word{0} : 0;
+    for_used_words([&](std::size_t t) {
+        Word hit = zk[t];
+        if (t == bits::word_of(sp)) hit &= ~bits::bit_of(sp);
+        if (t == bits::word_of(p)) hit &= ~bits::bit_of(p);
+        r[t] ^= hit & flip;
+        zk[t] ^= hit;
+    });
+    const std::size_t last = m_ - 1;
+    const auto move_bit = [&](Word* v, std::uint64_t from, std::uint64_t to) {
+        if (bits::test(v, from)) bits::set(v, to); else bits::clear(v, to);
+        bits::clear(v, from);
+    };
+    for (std::size_t j = 0; j < m_; ++j)
+        for (Word* v : {x(j), z(j)}) {
+            if (p != last) {
+                move_bit(v, last, p);
+                move_bit(v, cap_ + last, sp);
+            } else {
+                bits::clear(v, p);
+                bits::clear(v, sp);
+            }
+        }
+    if (p != last) {
+        move_bit(r, last, p);
+        move_bit(r, cap_ + last, sp);
+    } else {
+        bits::clear(r, p);
+        bits::clear(r, sp);
+    }
+    if (k != last) {
+        std::copy(x(last), x(last) + words_, x(k));
+        std::copy(z(last), z(last) + words_, z(k));
+    }
+    std::fill_n(x(last), words_, Word{0});
+    std::fill_n(z(last), words_, Word{0});
+    --m_;
+}
+
 void Tableau::append(const Tableau& other) noexcept {
     const std::size_t base = m_, mo = other.m_;
     const std::size_t half_other = other.cap_ / kWordBits;
@@ -168,7 +300,8 @@ bool operator==(const Tableau& a, const Tableau& b) noexcept {
 }
 
 Tableau::GraphForm Tableau::graph_form() const {
-    const std::size_t m = m_, w = bits::words_for(m), half = cap_ / kWordBits;
+    const std::size_t m = m_, half = cap_ / kWordBits;
+    const std::size_t used = bits::words_for(m), w = (used + kLanes - 1) / kLanes * kLanes;
     Rows rows{w, std::vector<Word>(2 * w * m), std::vector<std::uint8_t>(m)};
     GraphForm out{w, std::vector<Word>(w * m), std::vector<Vop>(m)};
     std::vector<std::size_t> qubit_of(m);
@@ -176,24 +309,65 @@ Tableau::GraphForm Tableau::graph_form() const {
 
     // The stabilisers as rows: column k's bit cap + i is row i's bit k.
     for (std::size_t k = 0; k < m; ++k) {
-        bits::for_each(std::span<const Word>(x(k) + half, w), [&](std::uint64_t i) { bits::set(rows.xs(i), k); });
-        bits::for_each(std::span<const Word>(z(k) + half, w), [&](std::uint64_t i) { bits::set(rows.zs(i), k); });
+        bits::for_each(std::span<const Word>(x(k) + half, used), [&](std::uint64_t i) { bits::set(rows.xs(i), k); });
+        bits::for_each(std::span<const Word>(z(k) + half, used), [&](std::uint64_t i) { bits::set(rows.zs(i), k); });
     }
     for (std::size_t i = 0; i < m; ++i) rows.sign[i] = bits::test(signs(), cap_ + i) ? 1 : 0;
 
     // Gauss–Jordan on the X parts: rows [0, rank) get one pivot column each, cleared elsewhere.
+    // Pivots are taken kBlock columns at a time, and every other row is cleared at all of a
+    // block's pivot columns with one product, looked up in a table of the products of every
+    // subset of the block's pivot rows (the four Russians' method): about m + 2^kBlock products
+    // per block instead of m/2 per pivot.
+    constexpr std::size_t kBlock = 8;
+    Rows table{w, std::vector<Word>(2 * w << kBlock), std::vector<std::uint8_t>(std::size_t{1} << kBlock)};
     std::size_t rank = 0;
-    for (std::size_t c = 0; c < m; ++c) {
-        std::size_t p = rank;
-        while (p < m && !bits::test(rows.xs(p), c)) ++p;
-        if (p == m) {
-            bits::set(not_pivot.data(), c);
-            continue;
+    std::size_t c = 0;
+    while (c < m) {
+        std::size_t pivots[kBlock];
+        std::size_t found = 0;
+        // Block pivots are reduced against each other, so a row's bit at pivot column j says
+        // whether pivot j takes part in clearing it.
+        while (found < kBlock && c < m) {
+            std::size_t p = rank + found;
+            for (; p < m; ++p) {
+                bool bit = bits::test(rows.xs(p), c);
+                for (std::size_t j = 0; j < found; ++j)
+                    if (bits::test(rows.xs(p), pivots[j])) bit ^= bits::test(rows.xs(rank + j), c);
+                if (bit) break;
+            }
+            if (p == m) {
+                bits::set(not_pivot.data(), c++);
+                continue;
+            }
+            for (std::size_t j = 0; j < found; ++j)
+                if (bits::test(rows.xs(p), pivots[j])) rows.multiply(p, rank + j);
+            rows.swap_rows(p, rank + found);
+            for (std::size_t j = 0; j < found; ++j)
+                if (bits::test(rows.xs(rank + j), c)) rows.multiply(rank + j, rank + found);
+            qubit_of[rank + found] = c;
+            pivots[found++] = c++;
         }
-        rows.swap_rows(p, rank);
-        for (std::size_t i = 0; i < m; ++i)
-            if (i != rank && bits::test(rows.xs(i), c)) rows.multiply(i, rank);
-        qubit_of[rank++] = c;
+        if (found == 0) break;
+        // table[s] = the product of the block's pivot rows in the subset s, in Gray-code order.
+        std::fill_n(table.row(0), 2 * w, Word{0});
+        table.sign[0] = 0;
+        for (std::size_t g = 1; g < (std::size_t{1} << found); ++g) {
+            const std::size_t bit = static_cast<std::size_t>(std::countr_zero(g));
+            const std::size_t from = g ^ (std::size_t{1} << bit);
+            std::copy(table.row(from), table.row(from) + 2 * w, table.row(g));
+            const unsigned phase = multiply_into(table.row(g), rows.row(rank + bit), w);
+            table.sign[g] = table.sign[from] ^ rows.sign[rank + bit] ^ static_cast<std::uint8_t>(phase >> 1);
+        }
+        for (std::size_t i = 0; i < m; ++i) {
+            if (i >= rank && i < rank + found) continue;
+            std::size_t subset = 0;
+            for (std::size_t j = 0; j < found; ++j) subset |= std::size_t{bits::test(rows.xs(i), pivots[j])} << j;
+            if (subset == 0) continue;
+            const unsigned phase = multiply_into(rows.row(i), table.row(subset), w);
+            rows.sign[i] ^= table.sign[subset] ^ static_cast<std::uint8_t>(phase >> 1);
+        }
+        rank += found;
     }
     // The rows left are Z strings. Commuting with the pivot rows, they have full rank on the
     // columns without a pivot: eliminate them there, clearing those columns from every row.

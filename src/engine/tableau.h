@@ -47,6 +47,13 @@ public:
     void apply(std::size_t k, clifford::Vop c) noexcept;
     /// U ← CZ_jk U.
     void apply_cz(std::size_t j, std::size_t k) noexcept;
+    /// Whether measuring axis `axis` (0 X, 1 Y, 2 Z) of qubit k has a random outcome: whether
+    /// some stabiliser anticommutes with it. O(m/64).
+    bool random_outcome(std::size_t k, std::uint8_t axis) const noexcept;
+    /// Measures Z_k, whose outcome must be random, as `outcome`, and takes qubit k out, the state
+    /// being |outcome⟩_k ⊗ the others' state: the last qubit takes index k. O(m²/64). Throws
+    /// std::bad_alloc with nothing changed.
+    void measure_z_and_remove(std::size_t k, bool outcome);
     /// Appends the qubits of `other` after these: the tableau of the tensor product. Requires
     /// room for both.
     void append(const Tableau& other) noexcept;
