@@ -15,7 +15,8 @@ namespace tessaryn {
 /// neighbour, a hub of eight neighbours or more, and the other vertex none but the hub, it reads
 /// HUB_CZ instead (clifford/hub_table.h) and leaves the hub's row alone. a and b are not
 /// interchangeable in the representation produced. Cost: one lookup when neither has other
-/// neighbours or beside a hub; otherwise up to three reductions.
+/// neighbours or beside a hub; otherwise up to three reductions. A gate on a group held as a
+/// tableau, or one the cost model moves there, goes through engine/forms.h instead: O(m/64).
 void cz(Register& reg, std::uint64_t a, std::uint64_t b);
 /// The same with a workbench given, whose open transaction (if any) records the change.
 void cz(Register& reg, std::uint64_t a, std::uint64_t b, Workbench& wb);

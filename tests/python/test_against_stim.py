@@ -59,3 +59,10 @@ def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn):
 def test_random_circuits_agree_with_stim(seed, Sim):
     n = [1, 2, 3, 5, 8, 13, 30, 64, 100, 200][seed % 10]
     run_side_by_side(seed=1000 + seed, n=n, steps=400, make=Sim)
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_dense_circuits_agree_with_stim(seed, Sim):
+    # Long enough for the group to fill up and move to a tableau, measured in it, and moved back
+    # for the certain outcomes at the end.
+    run_side_by_side(seed=2000 + seed, n=[96, 160][seed % 2], steps=5000, p_measure=0.02, make=Sim)
