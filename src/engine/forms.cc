@@ -6,6 +6,7 @@
 #include <new>
 #include <span>
 #include <string>
+#include <unordered_set>
 
 #include "engine/entangled_group.h"
 #include "engine/thread_state.h"
@@ -29,6 +30,19 @@ using Group = Forms::Group;
 // m row products of 4m/64 words, at about a third of the time a complemented word costs, when
 // both are measured on one machine.
 std::uint64_t move_cost(std::uint64_t m) noexcept { return m * m * m / 40 + m * m / 16 + 1; }
+
+// The graph component of q when it has at most `limit` members; otherwise some limit + 1 of
+// them. The search stops there, so asking about a qubit of a large sparse register costs the
+// limit, not the register.
+std::vector<std::uint64_t> component_within(const Register& reg, std::uint64_t q, std::size_t limit) {
+    std::vector<std::uint64_t> order{q};
+    std::unordered_set<std::uint64_t> seen{q};
+    for (std::size_t head = 0; head < order.size() && order.size() <= limit; ++head)
+        reg.for_each_neighbour(order[head], [&](std::uint64_t w) {
+            if (order.size() <= limit && seen.insert(w).second) order.push_back(w);
+        });
+    return order;
+}
 
 Forms& forms_of(Register& reg) {
     if (reg.forms() == nullptr) reg.forms_holder().reset(new Forms(reg.size()));
@@ -193,7 +207,7 @@ void cz_in_tableau(Register& reg, std::uint64_t a, std::uint64_t b) noexcept {
 bool too_large(const Register& reg, std::uint64_t a, std::uint64_t b) {
     const auto size = [&](std::uint64_t q) {
         return in_tableau(reg, q) ? reg.forms()->groups()[reg.forms()->slot(q)].members.size()
-                                  : entangled_group(reg, q).size();
+                                  : component_within(reg, q, kMaxTableau).size();
     };
     const std::size_t sa = size(a);
     if (sa > kMaxTableau) return true;
@@ -277,7 +291,7 @@ bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b) {
             const std::uint64_t t = ta ? a : b, g = ta ? b : a;
             const std::size_t held = group_size(reg, t);
             if (reg.degree(g) != 0) {
-                const std::size_t comp = entangled_group(reg, g).size();
+                const std::size_t comp = component_within(reg, g, held).size();
                 if (comp > held || held + comp > kMaxTableau) {
                     group_to_graph(reg, t);
                     return false;
@@ -302,7 +316,7 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
     const Vop vop = reg.vop(q), l = adjoint(vop);
     const auto a = static_cast<std::uint8_t>(axis);
     const std::uint8_t carried = conj_axis(a, l);
-    if (!t.random_outcome(k, carried)) return -1;
+    if (!t.random_outcome(k, carried)) return (conj_sign(a, l) ? 1 : 0) ^ (t.certain_outcome(k, carried) ? 1 : 0);
     // A basis change c with c·P_a·c† = ±Z goes into the tableau and its inverse onto the VOP, so
     // that the tableau measures Z; ±P_axis = vop·c†·(±Z)·c·vop†, whose sign the table gives.
     const Vop c = carried == 2 ? kIdentity : carried == 0 ? kHadamard : product(kHadamard, kSdag);
@@ -335,11 +349,43 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
     return sign ^ static_cast<int>(r);
 }
 
+int certain_axis_in_tableau(const Register& reg, std::uint64_t q) noexcept {
+    const Forms& f = *reg.forms();
+    const Tableau& t = *f.groups()[f.slot(q)].tableau;
+    const std::size_t k = f.local(q);
+    for (std::uint8_t b = 0; b < 3; ++b) {
+        if (t.random_outcome(k, b)) continue;
+        // The axis A of the whole state with vop†·P_A·vop = ±P_b.
+        const clifford::Vop l = clifford::adjoint(reg.vop(q));
+        for (std::uint8_t a = 0; a < 3; ++a)
+            if (clifford::conj_axis(a, l) == b) return a;
+    }
+    return -1;
+}
+
+TableauSnapshot::TableauSnapshot(Register& reg, std::span<const std::uint64_t> qubits, Workbench& wb)
+    : reg_(reg), wb_(wb) {
+    if (reg.forms() == nullptr) return;
+    if (std::none_of(qubits.begin(), qubits.end(), [&](std::uint64_t q) { return q < reg.size() && in_tableau(reg, q); }))
+        return;
+    forms_ = clone_forms(*reg.forms());
+    for (const Group& g : forms_->groups())
+        for (const Id v : g.members) vops_.emplace_back(v, reg.vop(v));
+    wb.restores_tableaux = true;
+}
+
+TableauSnapshot::~TableauSnapshot() {
+    if (forms_ == nullptr) return;
+    reg_.forms_holder() = std::move(forms_);
+    for (const auto& [v, vop] : vops_) reg_.set_vop(v, vop);
+    wb_.restores_tableaux = false;
+}
+
 void consider_tableau(Register& reg, std::uint64_t q) noexcept {
     if (form_policy() != FormPolicy::automatic) return;
     std::uint64_t cost = move_cost(kMinTableau);
     try {
-        const std::vector<std::uint64_t> comp = entangled_group(reg, q);
+        const std::vector<std::uint64_t> comp = component_within(reg, q, kMaxTableau);
         const std::size_t m = comp.size();
         cost = move_cost(m);
         if (m < kMinTableau || m > kMaxTableau || reg.credit() < cost) {

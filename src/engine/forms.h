@@ -19,9 +19,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "engine/ids.h"
+#include "engine/plan.h"
 #include "engine/random.h"
 #include "engine/register.h"
 #include "engine/tableau.h"
@@ -86,11 +89,32 @@ private:
 /// false for the graph path to do it. Throws std::bad_alloc with the state unchanged.
 bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b);
 
-/// Measures axis `axis` of q, held in a tableau, when its outcome is random: q leaves the
-/// tableau as an isolated vertex, and the outcome (0 or 1) is returned. Returns -1, changing
-/// nothing and drawing nothing, when the outcome is determined. O(m²/64). Throws std::bad_alloc
-/// with nothing changed.
+/// Measures axis `axis` of q, held in a tableau, and returns the outcome (0 or 1). A random
+/// outcome draws one bit and q leaves the tableau as an isolated vertex; a certain one draws
+/// nothing and changes nothing. O(m²/64). Throws std::bad_alloc with nothing changed.
 int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng);
+
+/// The axis along which q, held in a tableau, has a certain outcome (its VOP taken into
+/// account), when q is in a product state with the rest of its tableau; otherwise -1. O(m/64).
+int certain_axis_in_tableau(const Register& reg, std::uint64_t q) noexcept;
+
+/// A copy of the tableaux and of their members' VOPs, put back when it goes out of scope, for a
+/// peek that measures in them inside its transaction (whose undo log puts back the graph). Takes
+/// the copy only when one of `qubits` is held in a tableau. Throws std::bad_alloc having changed
+/// nothing.
+class TableauSnapshot {
+public:
+    TableauSnapshot(Register& reg, std::span<const std::uint64_t> qubits, Workbench& wb);
+    ~TableauSnapshot();
+    TableauSnapshot(const TableauSnapshot&) = delete;
+    TableauSnapshot& operator=(const TableauSnapshot&) = delete;
+
+private:
+    Register& reg_;
+    Workbench& wb_;
+    std::unique_ptr<Forms, FormsDeleter> forms_;
+    std::vector<std::pair<Id, clifford::Vop>> vops_;
+};
 
 /// After complementations have been charged past the register's next look: moves q's group to
 /// a tableau if the charge has paid for it, else sets when to look again. Never fails (a move

@@ -83,12 +83,10 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rn
 std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng, Workbench& wb) {
     check_index(reg.size(), q);
     if (in_tableau(reg, q)) [[unlikely]] {
-        // A random outcome is found in the tableau; a determined one in graph form. An undo log
-        // records graph changes only.
-        if (!wb.journal.open()) {
-            const int outcome = measure_in_tableau(reg, q, axis, rng);
-            if (outcome >= 0) return static_cast<std::uint8_t>(outcome);
-        }
+        // An undo log records graph changes only: inside a transaction, only a caller that puts
+        // the tableaux back itself (a peek) measures in them.
+        if (!wb.journal.open() || wb.restores_tableaux)
+            return static_cast<std::uint8_t>(measure_in_tableau(reg, q, axis, rng));
         reg.graph_form_of(q);
     }
     reg.settle(q);

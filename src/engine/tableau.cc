@@ -175,6 +175,41 @@ bool Tableau::random_outcome(std::size_t k, std::uint8_t axis) const noexcept {
     return false;
 }
 
+bool Tableau::certain_outcome(std::size_t k, std::uint8_t axis) const noexcept {
+    const std::size_t used = bits::words_for(m_), half = cap_ / kWordBits;
+    // The stabilisers to multiply, by their index, and the product's phase column by column: with
+    // P_i = i^{x z} X^x Z^z, the ordered product at one qubit is i^{Σ x z} (-1)^{Σ_{i<i'} z_i x_i'}
+    // X^{⊕x} Z^{⊕z}, and X^a Z^b = i^{-ab} times the Hermitian Pauli.
+    const auto take = [&](std::size_t t) {
+        const Word xs = x(k)[t], zs = z(k)[t];
+        return axis == 0 ? zs : axis == 2 ? xs : xs ^ zs;
+    };
+    unsigned phase = 0;
+    for (std::size_t j = 0; j < m_; ++j) {
+        const Word* xs = x(j) + half;
+        const Word* zs = z(j) + half;
+        unsigned both = 0, crossings = 0, xsum = 0, zsum = 0;
+        Word carry = 0;  // parity of the Z bits taken before this word
+        for (std::size_t t = 0; t < used; ++t) {
+            const Word mask = take(t), xw = xs[t] & mask, zw = zs[t] & mask;
+            both += static_cast<unsigned>(std::popcount(xw & zw));
+            // Inclusive prefix parity of zw, then shifted to exclude each bit itself.
+            Word prefix = zw;
+            for (unsigned shift = 1; shift < kWordBits; shift <<= 1) prefix ^= prefix << shift;
+            const Word before = (prefix << 1) ^ (carry != 0 ? ~Word{0} : 0);
+            crossings += static_cast<unsigned>(std::popcount(before & xw));
+            carry = (prefix >> (kWordBits - 1)) ^ carry;
+            xsum += static_cast<unsigned>(std::popcount(xw));
+            zsum += static_cast<unsigned>(std::popcount(zw));
+        }
+        phase += both + 2 * crossings + 3 * ((xsum & zsum) & 1u);
+    }
+    unsigned minus = 0;
+    const Word* r = signs() + half;
+    for (std::size_t t = 0; t < used; ++t) minus += static_cast<unsigned>(std::popcount(r[t] & take(t)));
+    return ((minus + ((phase & 3u) >> 1)) & 1u) != 0;
+}
+
 void Tableau::measure_z_and_remove(std::size_t k, bool outcome) {
     const std::size_t half = cap_ / kWordBits, used = bits::words_for(m_);
     const std::uint64_t none = ~std::uint64_t{0};

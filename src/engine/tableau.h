@@ -50,6 +50,10 @@ public:
     /// Whether measuring axis `axis` (0 X, 1 Y, 2 Z) of qubit k has a random outcome: whether
     /// some stabiliser anticommutes with it. O(m/64).
     bool random_outcome(std::size_t k, std::uint8_t axis) const noexcept;
+    /// The outcome (0 for +1) of measuring axis `axis` of qubit k, which must be certain: the
+    /// sign of the product of the stabilisers whose destabilisers anticommute with it. Changes
+    /// nothing. O(m²/64).
+    bool certain_outcome(std::size_t k, std::uint8_t axis) const noexcept;
     /// Measures Z_k, whose outcome must be random, as `outcome`, and takes qubit k out, the state
     /// being |outcome⟩_k ⊗ the others' state: the last qubit takes index k. O(m²/64). Throws
     /// std::bad_alloc with nothing changed.

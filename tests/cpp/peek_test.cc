@@ -79,9 +79,16 @@ TEST(Peek, outcomes_are_jointly_possible_in_the_state_vector) {
     std::array<std::uint8_t, 32> key{};
     key[0] = 17;
     ChaCha12Rng rng(key, nullptr);
-    for (int round = 0; round < 300; ++round) {
+    // Also with groups held as tableaux, measured in and put back from a copy, bit for bit.
+    for (int round = 0; round < 900; ++round) {
+        testing::FormScope form(round < 300 ? FormPolicy::automatic : FormPolicy::tableau);
         const int n = 1 + round % 8;
         Register reg = testing::random_register(gen, n, 0.3, round % 2 ? &testing::kSmallShapes : nullptr);
+        for (int i = 0; round >= 300 && n > 1 && i < round % 5; ++i) {
+            const std::uint64_t a = gen() % n, b = (a + 1 + gen() % (n - 1)) % n;
+            cz(reg, a, b);
+            if (round % 3 == 0) single_qubit_gate(reg, a, clifford::kHadamard);
+        }
         const Register before = reg.clone();
         std::vector<std::uint64_t> qubits;
         for (int q = 0; q < n; ++q)
