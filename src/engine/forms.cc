@@ -388,7 +388,12 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
         const std::vector<std::uint64_t> comp = component_within(reg, q, kMaxTableau);
         const std::size_t m = comp.size();
         cost = move_cost(m);
-        if (m < kMinTableau || m > kMaxTableau || reg.credit() < cost) {
+        // Only a dense group gains: a gate costs its degrees in graph form against m/32 words
+        // in a tableau, and a measurement O(d) against O(m²/64). An average degree below m/16
+        // (a monitored brickwork's groups, a cluster) stays in graph form.
+        std::uint64_t ends = 0;
+        for (const std::uint64_t v : comp) ends += reg.degree(v);
+        if (m < kMinTableau || m > kMaxTableau || reg.credit() < cost || 16 * ends < std::uint64_t{m} * m) {
             reg.set_account(reg.credit(), reg.credit() + cost);
             return;
         }
