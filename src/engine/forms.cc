@@ -394,7 +394,9 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
         std::uint64_t ends = 0;
         for (const std::uint64_t v : comp) ends += reg.degree(v);
         if (m < kMinTableau || m > kMaxTableau || reg.credit() < cost || 16 * ends < std::uint64_t{m} * m) {
-            reg.set_account(reg.credit(), reg.credit() + cost);
+            // The next look waits until the charge has grown by the move's cost, and by far more
+            // than this search cost, so that looking stays a small share of the work it follows.
+            reg.set_account(reg.credit(), reg.credit() + std::max(cost, 1024 * (m + ends)));
             return;
         }
         Forms& f = forms_of(reg);
