@@ -71,7 +71,8 @@ cd "$ROOT"
 "$VENV/bin/python" -m pytest -q tests/python "${pytest_args[@]}"
 # The oracles again with every controlled-Z forcing groups into tableaux, then with each one moving
 # its groups to the other form, so that every call meets both forms and every move between them.
-for forms in tableau thrash; do
+# Once, in the full run: the forms are the engine's, the same on every interpreter.
+for forms in $([ "$python_only" -eq 0 ] && echo tableau thrash); do
     log "Python oracles with groups forced to form: $forms"
     TESSARYN_FORMS=$forms "$VENV/bin/python" -m pytest -q -p no:cacheprovider tests/python/test_against_stim.py \
         tests/python/test_peek_and_groups.py tests/python/test_tools.py tests/python/test_measure.py \

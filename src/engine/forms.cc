@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/entangled_group.h"
 #include "engine/thread_state.h"
@@ -194,12 +195,24 @@ std::size_t group_size(const Register& reg, std::uint64_t q) {
 void cz_in_tableau(Register& reg, std::uint64_t a, std::uint64_t b) noexcept {
     Forms& f = *reg.forms();
     Tableau& t = *f.groups()[f.slot(a)].tableau;
-    const std::size_t ka = f.local(a), kb = f.local(b);
-    t.apply(ka, reg.vop(a));
-    t.apply(kb, reg.vop(b));
-    reg.set_vop(a, clifford::kIdentity);
-    reg.set_vop(b, clifford::kIdentity);
-    t.apply_cz(ka, kb);
+    // Each operator splits as d·r, with r one of I, H, H·S† and d fixing the Z axis: d = X^s·D,
+    // D diagonal. Only r goes into the tableau; controlled-Z passes through D unchanged and
+    // through X^s at one end as a Z at the other, so d stays on top with that correction. One
+    // operator in three is already d, which saves the tableau its column pass.
+    using namespace clifford;
+    const auto split = [&](std::uint64_t q) {
+        const Vop c = reg.vop(q);
+        const std::uint8_t w = conj_axis(2, adjoint(c));  // c·P_w·c† = ±Z
+        const Vop r = w == 2 ? kIdentity : w == 0 ? kHadamard : product(kHadamard, kSdag);
+        t.apply(f.local(q), r);
+        const Vop d = product(c, adjoint(r));
+        return std::pair{d, conj_sign(2, d)};
+    };
+    const auto [da, flip_b] = split(a);
+    const auto [db, flip_a] = split(b);
+    reg.set_vop(a, flip_a ? product(da, kPauliZ) : da);
+    reg.set_vop(b, flip_b ? product(db, kPauliZ) : db);
+    t.apply_cz(f.local(a), f.local(b));
 }
 
 // Whether a and b together, with their groups, would pass the largest tableau. The test forms
@@ -393,10 +406,17 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
         // (a monitored brickwork's groups, a cluster) stays in graph form.
         std::uint64_t ends = 0;
         for (const std::uint64_t v : comp) ends += reg.degree(v);
-        if (m < kMinTableau || m > kMaxTableau || reg.credit() < cost || 16 * ends < std::uint64_t{m} * m) {
+        const bool candidate = m >= kMinTableau && m <= kMaxTableau && 16 * ends >= std::uint64_t{m} * m;
+        if (!candidate) {
             // The next look waits until the charge has grown by the move's cost, and by far more
             // than this search cost, so that looking stays a small share of the work it follows.
             reg.set_account(reg.credit(), reg.credit() + std::max(cost, 1024 * (m + ends)));
+            return;
+        }
+        if (reg.credit() < cost) {
+            // A group that would move once paid for waits only for that, or for enough work
+            // that this search stays a small share of it.
+            reg.set_account(reg.credit(), std::max(cost, reg.credit() + 64 * (m + ends)));
             return;
         }
         Forms& f = forms_of(reg);
