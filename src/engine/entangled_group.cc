@@ -30,6 +30,20 @@ public:
         return true;
     }
 
+    /// Once the set is a bit per vertex, adds the vertices of a bit row not seen yet and pushes
+    /// them onto `order`, a word at a time (a dense group's search then costs its m rows of
+    /// words, not its m²/2 edges one by one); returns false, doing nothing, before that.
+    bool insert_row(const Word* row, std::size_t words, std::vector<std::uint64_t>& order) {
+        if (!bits_) return false;
+        for (std::size_t k = 0; k < words; ++k) {
+            Word fresh = row[k] & ~bits_[k];
+            if (fresh == 0) continue;
+            bits_[k] |= fresh;
+            for (; fresh != 0; fresh &= fresh - 1) order.push_back(bits::lowest(k, fresh));
+        }
+        return true;
+    }
+
 private:
     static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
 
@@ -77,7 +91,10 @@ std::vector<std::uint64_t> entangled_group(const Register& reg, std::uint64_t q)
     std::vector<std::uint64_t> order{q};
     VisitedSet visited(reg.size());
     visited.insert(q);
+    const Adjacency& adj = reg.adj();
     for (std::size_t head = 0; head < order.size(); ++head) {
+        const Row& row = adj.row(order[head]);
+        if (row.is_bits() && visited.insert_row(row.words, adj.words(), order)) continue;
         reg.for_each_neighbour(order[head], [&](std::uint64_t n) {
             if (visited.insert(n)) order.push_back(n);
         });

@@ -19,6 +19,8 @@ namespace tessaryn {
 /// in all: a cut of a chain or a cluster is nothing but those. What is left is eliminated as
 /// bit rows, O(a'·b'·min(a', b')/64) for an a'×b' remainder. A dense register's rows are
 /// already bit rows and are eliminated whole.
+/// A group held as a tableau adds the rank of its stabilisers' columns at the smaller side of
+/// the cut, O(m·s·min(m, s)/64) for s qubits on that side, and is not moved.
 /// `bit_rank_words` caps the words a remainder may take as bit rows; beyond it, rows are
 /// eliminated as sorted ids against a basis (tests pass 0 to take that path).
 std::uint64_t cut_rank(const Register& reg, std::span<const Word> region,

@@ -1,6 +1,7 @@
 #include "engine/forms.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -65,7 +66,7 @@ std::size_t new_group(Forms& f, std::size_t room) {
     while (slot < groups.size() && groups[slot].tableau != nullptr) ++slot;
     if (slot + 1 >= 0xFFFFu) throw std::bad_alloc();  // more slots than a place can name
     if (slot == groups.size()) groups.emplace_back();
-    groups[slot] = Group{std::move(tableau), std::move(members)};
+    groups[slot] = Group{std::move(tableau), std::move(members), 0, move_cost(room)};
     return slot;
 }
 
@@ -96,10 +97,9 @@ void add_component(Register& reg, Forms& f, std::size_t slot, std::span<const st
 
 // Moves the group in `slot` back to graph form. Throws std::bad_alloc having changed nothing
 // but row storage.
-void to_graph(Register& reg, std::size_t slot) {
+void install_graph_form(Register& reg, std::size_t slot, const Tableau::GraphForm& form) {
     Forms& f = *reg.forms();
     Group& g = f.groups()[slot];
-    const Tableau::GraphForm form = g.tableau->graph_form();
     const std::size_t m = g.members.size(), w = form.words;
     const auto row = [&](std::size_t k) { return std::span<const Word>(form.adjacency.data() + k * w, w); };
     Adjacency& adj = reg.adj();
@@ -144,6 +144,35 @@ void to_graph(Register& reg, std::size_t slot) {
     reg.set_account(0, move_cost(m));
 }
 
+void to_graph(Register& reg, std::size_t slot) {
+    install_graph_form(reg, slot, reg.forms()->groups()[slot].tableau->graph_form());
+}
+
+// Measurement work in the group in `slot` has reached its review: its graph form, found at the
+// cost the work has paid, is taken when it is sparse (a state measured down to short-range
+// entanglement, which graph form measures in O(d)). A dense one keeps the tableau, and the next
+// review waits for twice the work, so that reviewing a group that stays dense costs a falling
+// share of its measurements. Never fails: without memory for the graph form, nothing moves.
+// The thrash policy reviews at every measurement and always moves.
+void review_if_due(Register& reg, std::size_t slot) noexcept {
+    Group& g = reg.forms()->groups()[slot];
+    const FormPolicy policy = form_policy();
+    if (policy == FormPolicy::automatic ? g.spent < g.review_at : policy != FormPolicy::thrash) return;
+    const std::uint64_t m = g.members.size();
+    try {
+        const Tableau::GraphForm form = g.tableau->graph_form();
+        std::uint64_t ends = 0;
+        for (const Word w : form.adjacency) ends += static_cast<std::uint64_t>(std::popcount(w));
+        if (16 * ends < m * m || policy == FormPolicy::thrash) {
+            install_graph_form(reg, slot, form);
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    g.spent = 0;
+    g.review_at = std::max(g.review_at > ~std::uint64_t{0} / 2 ? ~std::uint64_t{0} : 2 * g.review_at, move_cost(m));
+}
+
 // Puts q into a tableau, its graph component with it, and returns the slot. Throws
 // std::bad_alloc with the state unchanged.
 std::size_t into_tableau(Register& reg, std::uint64_t q) {
@@ -184,6 +213,8 @@ void join(Register& reg, std::size_t slot, std::uint64_t b) {
         f.place(src.members[k], to, base + k);
         dst.members.push_back(src.members[k]);
     }
+    dst.spent += src.spent;
+    dst.review_at = std::max({dst.review_at, src.review_at, move_cost(dst.members.size())});
     src = Group{};
 }
 
@@ -254,6 +285,8 @@ Forms::Forms(const Forms& other) : where_(other.where_), groups_(other.groups_.s
         if (other.groups_[i].tableau == nullptr) continue;
         groups_[i].tableau = std::make_unique<Tableau>(*other.groups_[i].tableau);
         groups_[i].members = other.groups_[i].members;
+        groups_[i].spent = other.groups_[i].spent;
+        groups_[i].review_at = other.groups_[i].review_at;
     }
 }
 
@@ -319,17 +352,23 @@ bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b) {
     return true;
 }
 
-int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng) {
+int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng, bool may_move) {
     using namespace clifford;
     Forms& f = *reg.forms();
     const std::size_t slot = f.slot(q), k = f.local(q);
     Group& g = f.groups()[slot];
     Tableau& t = *g.tableau;
+    const std::uint64_t m = g.members.size();
     // P_axis carried through q's operator: vop† · P · vop = ±P_a on the tableau's state.
     const Vop vop = reg.vop(q), l = adjoint(vop);
     const auto a = static_cast<std::uint8_t>(axis);
     const std::uint8_t carried = conj_axis(a, l);
-    if (!t.random_outcome(k, carried)) return (conj_sign(a, l) ? 1 : 0) ^ (t.certain_outcome(k, carried) ? 1 : 0);
+    if (!t.random_outcome(k, carried)) {
+        const int outcome = (conj_sign(a, l) ? 1 : 0) ^ (t.certain_outcome(k, carried) ? 1 : 0);
+        g.spent += m * m / 32;
+        if (may_move) review_if_due(reg, slot);
+        return outcome;
+    }
     // A basis change c with c·P_a·c† = ±Z goes into the tableau and its inverse onto the VOP, so
     // that the tableau measures Z; ±P_axis = vop·c†·(±Z)·c·vop†, whose sign the table gives.
     const Vop c = carried == 2 ? kIdentity : carried == 0 ? kHadamard : product(kHadamard, kSdag);
@@ -351,6 +390,7 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
     f.unplace(q);
     // q is |r⟩ under `top`: |0⟩ = H|+⟩ and |1⟩ = X·H|+⟩ on an isolated vertex.
     reg.set_vop(q, product(top, r ? product(kPauliX, kHadamard) : kHadamard));
+    g.spent += m * m / 16;
     if (g.members.size() <= 1) {
         // One qubit left is in a product state: graph form holds it in O(1). Should that fail,
         // the tableau of one still holds it.
@@ -358,6 +398,8 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
             to_graph(reg, slot);
         } catch (const std::bad_alloc&) {
         }
+    } else if (may_move) {
+        review_if_due(reg, slot);
     }
     return sign ^ static_cast<int>(r);
 }

@@ -58,6 +58,10 @@ public:
     struct Group {
         std::unique_ptr<Tableau> tableau;
         std::vector<Id> members;  // by local index
+        // Measurements cost O(m²/64) here where graph form may pay O(d): their work, charged as
+        // it is spent, and the charge at which the group's graph form is looked at next.
+        std::uint64_t spent = 0;
+        std::uint64_t review_at = 0;
     };
 
     /// The slot of v's tableau, or kNoSlot in graph form.
@@ -92,7 +96,10 @@ bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b);
 /// Measures axis `axis` of q, held in a tableau, and returns the outcome (0 or 1). A random
 /// outcome draws one bit and q leaves the tableau as an isolated vertex; a certain one draws
 /// nothing and changes nothing. O(m²/64). Throws std::bad_alloc with nothing changed.
-int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng);
+/// With `may_move` (outside any transaction), once the group's measurements have cost as much
+/// as moving it back, its graph form is found, O(m³/64), and taken when it is sparse; a dense
+/// one is dropped and looked for again after twice the work. Either way the outcome stands.
+int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng, bool may_move);
 
 /// The axis along which q, held in a tableau, has a certain outcome (its VOP taken into
 /// account), when q is in a product state with the rest of its tableau; otherwise -1. O(m/64).

@@ -86,7 +86,7 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rn
         // An undo log records graph changes only: inside a transaction, only a caller that puts
         // the tableaux back itself (a peek) measures in them.
         if (!wb.journal.open() || wb.restores_tableaux)
-            return static_cast<std::uint8_t>(measure_in_tableau(reg, q, axis, rng));
+            return static_cast<std::uint8_t>(measure_in_tableau(reg, q, axis, rng, !wb.journal.open()));
         reg.graph_form_of(q);
     }
     reg.settle(q);

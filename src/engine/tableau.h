@@ -73,6 +73,10 @@ public:
     /// O(m²/8) bytes. Throws std::bad_alloc with nothing changed.
     GraphForm graph_form() const;
 
+    /// Qubit k's X and Z parts of the stabilisers, bit i for stabiliser i: m bits, zero beyond.
+    const Word* stabilizer_x(std::size_t k) const noexcept { return x(k) + cap_ / kWordBits; }
+    const Word* stabilizer_z(std::size_t k) const noexcept { return z(k) + cap_ / kWordBits; }
+
     /// Same qubits and the same generators, bit for bit.
     friend bool operator==(const Tableau& a, const Tableau& b) noexcept;
 

@@ -391,6 +391,7 @@ struct Entropy {
     using Args = Region;
     using Result = std::uint64_t;
     static constexpr Access kAccess = Access::shared;
+    static constexpr bool kChoosesForm = true;  // ranks tableaux where they are
     using Prepared = NothingToPrepare;
     static std::uint64_t run(ToolsObject& sim, const Args& a) { return cut_rank(sim.reg, a.mask); }
     static PyObject* to_python(std::uint64_t value, Prepared&) { return PyLong_FromUnsignedLongLong(value); }

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "clifford/cz_table.h"
+#include "engine/entropy.h"
 #include "engine/fault.h"
 #include "engine/gates.h"
 #include "engine/measure.h"
@@ -57,10 +58,11 @@ const std::array<OneQubitCase, 6> kOneQubit{{
 
 // Random circuits of every gate and measurement against the oracle, checked after every step.
 // Random circuits checked against the state vector after every operation, with groups in the
-// form the cost model picks, then forced into tableaux, then moved to the other form by every gate.
+// form the cost model picks, then forced into tableaux, then moved to the other form by every gate;
+// and the entropy of a random cut, which tableaux answer where they are, against the Schmidt rank.
 TEST(Circuits, match_state_vector_after_every_operation) {
     TESSARYN_SEED(seed, 0x7e55a2);
-    std::mt19937_64 gen(seed);
+    std::mt19937_64 gen(seed), cuts(seed + 1);
     int ops = 0;
     const std::pair<FormPolicy, int> runs[] = {
         {FormPolicy::automatic, 2500}, {FormPolicy::tableau, 600}, {FormPolicy::thrash, 600}};
@@ -112,6 +114,10 @@ TEST(Circuits, match_state_vector_after_every_operation) {
             }
             ASSERT_TRUE(equal_up_to_phase(StateVector::from_register(reg), ref))
                 << "circuit " << circuit << " step " << step << ": " << what;
+            const std::uint64_t part = cuts() & ((std::uint64_t{1} << n) - 1);
+            const std::vector<Word> mask{part};
+            ASSERT_EQ(std::uint64_t{1} << cut_rank(reg, mask), static_cast<std::uint64_t>(ref.schmidt_rank(part)))
+                << "circuit " << circuit << " step " << step << ": cut " << part << " after " << what;
             TESSARYN_EXPECT_VALID(reg) << "circuit " << circuit << " step " << step << ": " << what;
         }
     }

@@ -91,6 +91,9 @@ TEST(EntangledGroup, finds_each_of_many_components) {
             component[v] = label;
             if (v > start) reg.add_edge(v, start + gen() % (v - start));
         }
+        // With a hub in it, whose bit row the search takes a word at a time.
+        for (std::uint64_t v = start + 2; v < n; v += 7)
+            if (!reg.has_edge(start, v)) reg.add_edge(start, v);
         for (int probe = 0; probe < 40; ++probe) {
             const std::uint64_t q = probe < 20 ? gen() % start : start + gen() % (n - start);
             const auto group = sorted_group(reg, q);

@@ -24,28 +24,31 @@ def stim_apply(sim, name, *qubits):
         getattr(sim, STIM_NAME.get(name, name))(*qubits)
 
 
-def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn):
+def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
+    """`steps` random operations, a share `p_measure` of them measurements; `then` more phases of
+    (steps, p_measure) on the same state."""
     rng = random.Random(seed)
     ours, ref = make(n), stim.TableauSimulator()
     ref.set_num_qubits(n)
-    for _ in range(steps):
-        roll = rng.random()
-        if roll < p_measure:
-            q, axis = rng.randrange(n), rng.choice("xyz")
-            expectation = getattr(ref, "peek_" + axis)(q)
-            outcome = int(getattr(ours, "measure_" + axis)(q))
-            if expectation != 0:
-                assert outcome == (expectation == -1), f"seed {seed}: certain outcome differs"
-            getattr(ref, "postselect_" + axis)(q, desired_value=bool(outcome))
-        elif roll < 0.5 or n == 1:
-            g, q = rng.choice(ONE_QUBIT), rng.randrange(n)
-            getattr(ours, g)(q)
-            stim_apply(ref, g, q)
-        else:
-            g = rng.choice(TWO_QUBIT)
-            c, t = rng.sample(range(n), 2)
-            getattr(ours, g)(c, t)
-            stim_apply(ref, g, c, t)
+    for phase_steps, phase_p in [(steps, p_measure), *then]:
+        for _ in range(phase_steps):
+            roll = rng.random()
+            if roll < phase_p:
+                q, axis = rng.randrange(n), rng.choice("xyz")
+                expectation = getattr(ref, "peek_" + axis)(q)
+                outcome = int(getattr(ours, "measure_" + axis)(q))
+                if expectation != 0:
+                    assert outcome == (expectation == -1), f"seed {seed}: certain outcome differs"
+                getattr(ref, "postselect_" + axis)(q, desired_value=bool(outcome))
+            elif roll < 0.5 or n == 1:
+                g, q = rng.choice(ONE_QUBIT), rng.randrange(n)
+                getattr(ours, g)(q)
+                stim_apply(ref, g, q)
+            else:
+                g = rng.choice(TWO_QUBIT)
+                c, t = rng.sample(range(n), 2)
+                getattr(ours, g)(c, t)
+                stim_apply(ref, g, c, t)
     # At the end every single-qubit Pauli expectation agrees where stim's is certain.
     for q in range(n):
         for axis in "xyz":
@@ -63,6 +66,7 @@ def test_random_circuits_agree_with_stim(seed, Sim):
 
 @pytest.mark.parametrize("seed", range(4))
 def test_dense_circuits_agree_with_stim(seed, Sim):
-    # Long enough for the group to fill up and move to a tableau, measured in it, and moved back
-    # for the certain outcomes at the end.
-    run_side_by_side(seed=2000 + seed, n=[96, 160][seed % 2], steps=5000, p_measure=0.02, make=Sim)
+    # Long enough for the group to fill up and move to a tableau, measured in it; then measured
+    # down until its graph form is sparse enough to move back, and again for the certain outcomes.
+    run_side_by_side(seed=2000 + seed, n=[96, 160][seed % 2], steps=5000, p_measure=0.02, make=Sim,
+                     then=[(3000, 0.6)])
