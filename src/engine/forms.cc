@@ -1,7 +1,6 @@
 #include "engine/forms.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -66,7 +65,7 @@ std::size_t new_group(Forms& f, std::size_t room) {
     while (slot < groups.size() && groups[slot].tableau != nullptr) ++slot;
     if (slot + 1 >= 0xFFFFu) throw std::bad_alloc();  // more slots than a place can name
     if (slot == groups.size()) groups.emplace_back();
-    groups[slot] = Group{std::move(tableau), std::move(members), 0, move_cost(room)};
+    groups[slot] = Group{std::move(tableau), std::move(members)};
     return slot;
 }
 
@@ -148,29 +147,20 @@ void to_graph(Register& reg, std::size_t slot) {
     install_graph_form(reg, slot, reg.forms()->groups()[slot].tableau->graph_form());
 }
 
-// Measurement work in the group in `slot` has reached its review: its graph form, found at the
-// cost the work has paid, is taken when it is sparse (a state measured down to short-range
-// entanglement, which graph form measures in O(d)). A dense one keeps the tableau, and the next
-// review waits for twice the work, so that reviewing a group that stays dense costs a falling
-// share of its measurements. Never fails: without memory for the graph form, nothing moves.
-// The thrash policy reviews at every measurement and always moves.
-void review_if_due(Register& reg, std::size_t slot) noexcept {
+// Measurements cost a tableau O(m²/64) each where graph form pays O(d·n/64) at most, about an
+// eighth of that in a dense group and far less once measurements have thinned it out: once the
+// group's measurements have cost as much as moving it back, it moves back, and graph form pays
+// for the way to a tableau again. The thrash policy moves at every measurement. Never fails:
+// without memory for the graph form, the group waits for another move's worth.
+void move_back_if_paid(Register& reg, std::size_t slot) noexcept {
     Group& g = reg.forms()->groups()[slot];
     const FormPolicy policy = form_policy();
-    if (policy == FormPolicy::automatic ? g.spent < g.review_at : policy != FormPolicy::thrash) return;
-    const std::uint64_t m = g.members.size();
+    if (policy == FormPolicy::automatic ? g.spent < move_cost(g.members.size()) : policy != FormPolicy::thrash) return;
     try {
-        const Tableau::GraphForm form = g.tableau->graph_form();
-        std::uint64_t ends = 0;
-        for (const Word w : form.adjacency) ends += static_cast<std::uint64_t>(std::popcount(w));
-        if (16 * ends < m * m || policy == FormPolicy::thrash) {
-            install_graph_form(reg, slot, form);
-            return;
-        }
+        to_graph(reg, slot);
     } catch (const std::bad_alloc&) {
+        g.spent = 0;
     }
-    g.spent = 0;
-    g.review_at = std::max(g.review_at > ~std::uint64_t{0} / 2 ? ~std::uint64_t{0} : 2 * g.review_at, move_cost(m));
 }
 
 // Puts q into a tableau, its graph component with it, and returns the slot. Throws
@@ -214,7 +204,6 @@ void join(Register& reg, std::size_t slot, std::uint64_t b) {
         dst.members.push_back(src.members[k]);
     }
     dst.spent += src.spent;
-    dst.review_at = std::max({dst.review_at, src.review_at, move_cost(dst.members.size())});
     src = Group{};
 }
 
@@ -286,7 +275,6 @@ Forms::Forms(const Forms& other) : where_(other.where_), groups_(other.groups_.s
         groups_[i].tableau = std::make_unique<Tableau>(*other.groups_[i].tableau);
         groups_[i].members = other.groups_[i].members;
         groups_[i].spent = other.groups_[i].spent;
-        groups_[i].review_at = other.groups_[i].review_at;
     }
 }
 
@@ -365,8 +353,8 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
     const std::uint8_t carried = conj_axis(a, l);
     if (!t.random_outcome(k, carried)) {
         const int outcome = (conj_sign(a, l) ? 1 : 0) ^ (t.certain_outcome(k, carried) ? 1 : 0);
-        g.spent += m * m / 32;
-        if (may_move) review_if_due(reg, slot);
+        g.spent += m * m / 16;  // m columns of m/32 words read, with a count of each
+        if (may_move) move_back_if_paid(reg, slot);
         return outcome;
     }
     // A basis change c with c·P_a·c† = ±Z goes into the tableau and its inverse onto the VOP, so
@@ -390,7 +378,7 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
     f.unplace(q);
     // q is |r⟩ under `top`: |0⟩ = H|+⟩ and |1⟩ = X·H|+⟩ on an isolated vertex.
     reg.set_vop(q, product(top, r ? product(kPauliX, kHadamard) : kHadamard));
-    g.spent += m * m / 16;
+    g.spent += m * m / 8;  // m columns of m/32 words rewritten, timed at twice a charged word each
     if (g.members.size() <= 1) {
         // One qubit left is in a product state: graph form holds it in O(1). Should that fail,
         // the tableau of one still holds it.
@@ -399,7 +387,7 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
         } catch (const std::bad_alloc&) {
         }
     } else if (may_move) {
-        review_if_due(reg, slot);
+        move_back_if_paid(reg, slot);
     }
     return sign ^ static_cast<int>(r);
 }

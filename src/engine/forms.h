@@ -5,14 +5,17 @@
 // A group in graph form pays for controlled-Z by complementing neighbourhoods, d·W words for a
 // vertex of degree d, which in a dense group is O(m²/64) per gate; in a tableau a gate costs
 // O(m/64). Moving a group to a tableau costs O(m²/64) and moving it back, a Gauss–Jordan
-// elimination, O(m³/64). Everything but the gates reads the graph (measurements, peeks, groups,
-// read-out), so those bring the groups they touch back to graph form first.
+// elimination, O(m³/64). Measurements and peeks work in the tableau (O(m²/64) for a random
+// outcome, where graph form pays O(d·n/64) at most), and so do entropies; group queries and
+// read-out bring the groups they touch back to graph form first.
 //
-// When to move is decided like renting against buying: the work complementations cost is
-// charged to the register as it is spent, and once the charge since the last move has paid for
-// both moves of the group at hand, the group moves to a tableau. So a workload that keeps
-// pulling groups back to graph form pays at most about twice what graph form alone costs, and
-// one that stays in the gates pays the graph price only until the move has paid for itself.
+// When to move is decided like renting against buying, both ways: the work complementations cost
+// is charged to the register as it is spent, and once the charge since the last move has paid for
+// both moves of the group at hand, the group moves to a tableau; the work its measurements cost
+// there is charged to the group, and once that has paid for the way back, it moves back. So a
+// workload that keeps pulling groups back to graph form pays at most about twice what graph form
+// alone costs, one that stays in the gates pays the graph price only until the move has paid for
+// itself, and one that turns to measuring pays the tableau price only until the way back has.
 // A group stays in graph form when its tableau would exceed kMaxTableau qubits or not fit.
 #pragma once
 
@@ -58,10 +61,9 @@ public:
     struct Group {
         std::unique_ptr<Tableau> tableau;
         std::vector<Id> members;  // by local index
-        // Measurements cost O(m²/64) here where graph form may pay O(d): their work, charged as
-        // it is spent, and the charge at which the group's graph form is looked at next.
+        // What measurements have cost here, charged as it is spent: once it would pay for the
+        // way back, the group moves back to graph form, which measures far more cheaply.
         std::uint64_t spent = 0;
-        std::uint64_t review_at = 0;
     };
 
     /// The slot of v's tableau, or kNoSlot in graph form.
@@ -97,8 +99,7 @@ bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b);
 /// outcome draws one bit and q leaves the tableau as an isolated vertex; a certain one draws
 /// nothing and changes nothing. O(m²/64). Throws std::bad_alloc with nothing changed.
 /// With `may_move` (outside any transaction), once the group's measurements have cost as much
-/// as moving it back, its graph form is found, O(m³/64), and taken when it is sparse; a dense
-/// one is dropped and looked for again after twice the work. Either way the outcome stands.
+/// as moving it back, it moves back to graph form, O(m³/64); the outcome stands either way.
 int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng, bool may_move);
 
 /// The axis along which q, held in a tableau, has a certain outcome (its VOP taken into

@@ -68,5 +68,5 @@ def test_random_circuits_agree_with_stim(seed, Sim):
 def test_dense_circuits_agree_with_stim(seed, Sim):
     # Long enough for the group to fill up and move to a tableau, measured in it; then measured
     # down until its graph form is sparse enough to move back, and again for the certain outcomes.
-    run_side_by_side(seed=2000 + seed, n=[96, 160][seed % 2], steps=5000, p_measure=0.02, make=Sim,
+    run_side_by_side(seed=2000 + seed, n=[96, 260][seed % 2], steps=5000, p_measure=0.02, make=Sim,
                      then=[(3000, 0.6)])
