@@ -14,6 +14,13 @@ disjoint pairs, n/4 layers, one Python call per operation. Each row runs in a fr
 - in 10⁶:       gates of the all-to-all circuit on 2 048 qubits inside a register of 10⁶, against
                 a register of 2 048 alone, and a cluster-state sweep over the other qubits before
                 and after the dense group exists
+- monitored:    a state scrambled by the all-to-all circuit (n/16 layers, at least 16), then 64
+                layers of monitored brickwork (workloads.brickwork) at measurement rates 0.05 and
+                0.3: seconds for each phase, as tessaryn chooses forms and in graph form only
+- call floor:   the all-to-all rows' loop calling a builtin that does nothing with the same
+                arguments (slice), the least one Python call per operation costs
+
+    bench/dense_groups.py --only monitored      # one part: all-to-all, groups, inside, monitored
 """
 
 import argparse
@@ -27,8 +34,21 @@ ROOT = os.path.dirname(HERE)
 
 CHILD = r"""
 import json, sys, time
-from workloads import dense
+from workloads import brickwork, dense
 what, n = sys.argv[1], int(sys.argv[2])
+if what.startswith("monitored"):
+    import tessaryn
+    s = tessaryn.Tessaryn(n)
+    phases = [dense(n, seed=3, layers=max(16, n // 16)), brickwork(n, seed=4, layers=64, p_measure=float(what[9:]))]
+    seconds = []
+    for ops in phases:
+        calls = [(getattr(s, name), args) for name, args in ops]
+        t = time.perf_counter()
+        for f, a in calls:
+            f(*a)
+        seconds.append(time.perf_counter() - t)
+    print(json.dumps({"seconds": seconds}))
+    sys.exit()
 ops = dense(n, seed=1, layers=n // 4)
 STIM = {"sdag": "S_DAG"}
 if what.startswith("stim"):
@@ -45,6 +65,8 @@ if what.startswith("stim"):
     s = stim.TableauSimulator()
     s.set_num_qubits(n)
     calls = [(getattr(s, {"sdag": "s_dag"}.get(name, name)), args) for name, args in ops]
+elif what == "floor":
+    calls = [(slice, args) for name, args in ops]
 else:
     import tessaryn
     s = tessaryn.Tessaryn(what == "inside" and 1_000_000 or n)
@@ -100,30 +122,51 @@ def main():
     parser.add_argument("--python", default=os.path.join(ROOT, ".venv", "bin", "python"))
     parser.add_argument("--base", help="interpreter of an earlier build, measured beside this one")
     parser.add_argument("--sizes", default="256,1024,4096")
+    parser.add_argument("--only", choices=["all-to-all", "groups", "inside", "monitored"])
     args = parser.parse_args()
     python = os.path.abspath(args.python)
     sizes = [int(s) for s in args.sizes.split(",")]
 
-    print("| n | tessaryn | graph form | stim per call | stim do_circuit | stim per call / tessaryn |"
-          + (" base |" if args.base else ""))
-    print("|---:|---:|---:|---:|---:|---:|" + ("---:|" if args.base else ""))
-    for n in sizes:
-        ours, graph = ns(run(python, "ours", n)), ns(run(python, "ours", n, "graph"))
-        per_call, circuit = ns(run(python, "stim", n)), ns(run(python, "stim_circuit", n))
-        base = f" {ns(run(os.path.abspath(args.base), 'ours', n)):,.0f} |" if args.base else ""
-        print(f"| {n:,} | {ours:,.0f} | {graph:,.0f} | {per_call:,.0f} | {circuit:,.0f} | {per_call / ours:.2f} |{base}",
-              flush=True)
+    def wanted(part):
+        return args.only in (None, part)
 
-    print("\n| n | with groups, s | graph form only, s | ratio |")
-    print("|---:|---:|---:|---:|")
-    for n in sizes:
-        ours, graph = run(python, "groups", n)["seconds"], run(python, "groups", n, "graph")["seconds"]
-        print(f"| {n:,} | {ours:.2f} | {graph:.2f} | {ours / graph:.2f} |", flush=True)
+    if wanted("all-to-all"):
+        print("| n | tessaryn | graph form | stim per call | stim do_circuit | call floor | stim per call / tessaryn |"
+              + (" base |" if args.base else ""))
+        print("|---:|---:|---:|---:|---:|---:|---:|" + ("---:|" if args.base else ""))
+        for n in sizes:
+            ours, graph = ns(run(python, "ours", n)), ns(run(python, "ours", n, "graph"))
+            per_call, circuit = ns(run(python, "stim", n)), ns(run(python, "stim_circuit", n))
+            floor = ns(run(python, "floor", n))
+            base = f" {ns(run(os.path.abspath(args.base), 'ours', n)):,.0f} |" if args.base else ""
+            print(f"| {n:,} | {ours:,.0f} | {graph:,.0f} | {per_call:,.0f} | {circuit:,.0f} | {floor:,.0f} | "
+                  f"{per_call / ours:.2f} |{base}", flush=True)
 
-    alone, inside = run(python, "ours", 2048), run(python, "inside", 2048)
-    print(f"\n2 048-qubit all-to-all: {ns(alone):,.0f} ns/op alone, {ns(inside):,.0f} ns/op inside 10⁶ qubits "
-          f"({ns(inside) / ns(alone):.2f}); the sparse sweep {inside['sweep_before']:.2f} s before, "
-          f"{inside['sweep_after']:.2f} s after")
+    if wanted("groups"):
+        print("\n| n | with groups, s | graph form only, s | ratio |")
+        print("|---:|---:|---:|---:|")
+        for n in sizes:
+            ours, graph = run(python, "groups", n)["seconds"], run(python, "groups", n, "graph")["seconds"]
+            print(f"| {n:,} | {ours:.2f} | {graph:.2f} | {ours / graph:.2f} |", flush=True)
+
+    if wanted("inside"):
+        alone, inside = run(python, "ours", 2048), run(python, "inside", 2048)
+        print(f"\n2 048-qubit all-to-all: {ns(alone):,.0f} ns/op alone, {ns(inside):,.0f} ns/op inside 10⁶ qubits "
+              f"({ns(inside) / ns(alone):.2f}); the sparse sweep {inside['sweep_before']:.2f} s before, "
+              f"{inside['sweep_after']:.2f} s after")
+
+    if wanted("monitored"):
+        print("\n| n | rate | scrambled, s | monitored, s | graph form: scrambled, s | monitored, s |"
+              + (" base: scrambled, s | monitored, s |" if args.base else ""))
+        print("|---:|---:|---:|---:|---:|---:|" + ("---:|---:|" if args.base else ""))
+        for n in [s for s in sizes if s >= 1024]:
+            for rate in ("0.05", "0.3"):
+                ours, graph = run(python, "monitored" + rate, n)["seconds"], run(python, "monitored" + rate, n, "graph")["seconds"]
+                base = ""
+                if args.base:
+                    b = run(os.path.abspath(args.base), "monitored" + rate, n)["seconds"]
+                    base = f" {b[0]:.2f} | {b[1]:.2f} |"
+                print(f"| {n:,} | {rate} | {ours[0]:.2f} | {ours[1]:.2f} | {graph[0]:.2f} | {graph[1]:.2f} |{base}", flush=True)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/fault.h"
+#include "engine/forms.h"
 
 namespace tessaryn {
 
@@ -38,6 +39,10 @@ void write_stabilizer(const Register& reg, std::uint64_t v, char* out) noexcept 
 
 int certain_outcome(const Register& reg, std::uint64_t q, Axis axis) {
     check_index(reg.size(), q);
+    if (in_tableau(reg, q)) {
+        const PauliTerm term{q, axis};
+        return expectation(reg, {&term, 1}, false);
+    }
     if (!reg.isolated(q)) return 0;
     const Vop inverse = adjoint(reg.vop(q));
     const auto a = static_cast<std::uint8_t>(axis);
@@ -45,8 +50,10 @@ int certain_outcome(const Register& reg, std::uint64_t q, Axis axis) {
     return conj_sign(a, inverse) ? -1 : 1;
 }
 
-int expectation(const Register& reg, std::span<const PauliTerm> terms, bool negated) {
-    for (const PauliTerm& t : terms) check_index(reg.size(), t.qubit);
+namespace {
+
+// The expectation on the groups held in graph form, which all of `terms` are in.
+int graph_expectation(const Register& reg, std::span<const PauliTerm> terms, bool negated) {
     // Carried through the VOPs, the product is ±X^a Z^b on the graph state |G⟩ (a Y being i·XZ).
     // |G⟩'s stabilizers are the products over sets S of X_u Z_N(u), u ∈ S, which equal
     // (-1)^e(S) X^S Z^(odd neighbourhood of S) with e(S) the edges inside S. So the product is
@@ -85,6 +92,37 @@ int expectation(const Register& reg, std::span<const PauliTerm> terms, bool nega
     minus ^= (inside / 2) % 2 != 0;
     minus ^= (y_count / 2) % 2 != 0;
     return minus ? -1 : 1;
+}
+
+}  // namespace
+
+int expectation(const Register& reg, std::span<const PauliTerm> terms, bool negated) {
+    for (const PauliTerm& t : terms) check_index(reg.size(), t.qubit);
+    const Forms* f = reg.forms();
+    if (f == nullptr || std::none_of(terms.begin(), terms.end(), [&](const PauliTerm& t) { return in_tableau(reg, t.qubit); }))
+        return graph_expectation(reg, terms, negated);
+    // The state is a product over its groups, and so is the product of Paulis: the expectation is
+    // the product of each group's. A tableau's part is carried through the VOPs on top of it.
+    std::vector<PauliTerm> graph_terms;
+    std::vector<std::vector<std::pair<std::size_t, std::uint8_t>>> held(f->groups().size());
+    bool minus = negated;
+    for (const PauliTerm& t : terms) {
+        if (!in_tableau(reg, t.qubit)) {
+            graph_terms.push_back(t);
+            continue;
+        }
+        const Vop inverse = adjoint(reg.vop(t.qubit));
+        const auto axis = static_cast<std::uint8_t>(t.axis);
+        minus ^= conj_sign(axis, inverse);
+        held[f->slot(t.qubit)].emplace_back(f->local(t.qubit), conj_axis(axis, inverse));
+    }
+    for (std::size_t slot = 0; slot < held.size(); ++slot) {
+        if (held[slot].empty()) continue;
+        const int value = f->groups()[slot].tableau->expectation(held[slot]);
+        if (value == 0) return 0;
+        minus ^= value < 0;
+    }
+    return graph_expectation(reg, graph_terms, minus);
 }
 
 }  // namespace tessaryn

@@ -54,14 +54,16 @@ struct PauliTerm {
 
 /// The expectation of `axis` on qubit q alone: +1 or -1 when measuring it is certain to give
 /// that, 0 when the outcome would be random. Only a qubit without neighbours has a certain
-/// outcome, on one axis. Faults with the index message unless q < n. O(1).
+/// outcome, on one axis. Faults with the index message unless q < n. O(1) in graph form; for a
+/// qubit held in a tableau as `expectation`.
 int certain_outcome(const Register& reg, std::uint64_t q, clifford::Axis axis);
 
 /// The expectation value of ±(product of `terms`), `negated` giving the minus: +1 or -1 when
 /// the state is an eigenstate of it, 0 otherwise (the product is then measured at random).
 /// `terms` must name each qubit at most once, in ascending order; faults with the index message
-/// at the first qubit not below n. Reads only. Cost: O(t + D log D) for t terms whose qubits
-/// carry graph-frame X or Y on vertices of total degree D.
+/// at the first qubit not below n. Reads only; throws std::bad_alloc. Cost: O(t + D log D) for
+/// t terms whose qubits carry graph-frame X or Y on vertices of total degree D; terms on a group
+/// held as a tableau of m qubits add O(t·m/64), and O(m²/64) when they have a certain value.
 int expectation(const Register& reg, std::span<const PauliTerm> terms, bool negated);
 
 }  // namespace tessaryn

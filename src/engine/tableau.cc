@@ -175,15 +175,38 @@ bool Tableau::random_outcome(std::size_t k, std::uint8_t axis) const noexcept {
     return false;
 }
 
-bool Tableau::certain_outcome(std::size_t k, std::uint8_t axis) const noexcept {
+namespace {
+// Which generators, of those in `t`'s words, the Pauli `axis` anticommutes with at a qubit whose
+// X and Z bits are xs and zs: X meets the Z parts, Z the X parts, Y the parts that differ.
+Word anticommuting(Word xs, Word zs, std::uint8_t axis) noexcept { return axis == 0 ? zs : axis == 2 ? xs : xs ^ zs; }
+}  // namespace
+
+bool Tableau::certain_outcome(std::size_t k, std::uint8_t axis) const {
+    // The stabilisers whose destabilisers anticommute with the Pauli multiply to it.
+    const std::size_t used = bits::words_for(m_);
+    std::vector<Word> mask(used);
+    for (std::size_t t = 0; t < used; ++t) mask[t] = anticommuting(x(k)[t], z(k)[t], axis);
+    return product_is_negative(mask.data());
+}
+
+int Tableau::expectation(std::span<const std::pair<std::size_t, std::uint8_t>> paulis) const {
     const std::size_t used = bits::words_for(m_), half = cap_ / kWordBits;
-    // The stabilisers to multiply, by their index, and the product's phase column by column: with
-    // P_i = i^{x z} X^x Z^z, the ordered product at one qubit is i^{Σ x z} (-1)^{Σ_{i<i'} z_i x_i'}
-    // X^{⊕x} Z^{⊕z}, and X^a Z^b = i^{-ab} times the Hermitian Pauli.
-    const auto take = [&](std::size_t t) {
-        const Word xs = x(k)[t], zs = z(k)[t];
-        return axis == 0 ? zs : axis == 2 ? xs : xs ^ zs;
-    };
+    std::vector<Word> hits(used), mask(used);
+    for (const auto& [k, axis] : paulis)
+        for (std::size_t t = 0; t < used; ++t) {
+            hits[t] ^= anticommuting(x(k)[half + t], z(k)[half + t], axis);
+            mask[t] ^= anticommuting(x(k)[t], z(k)[t], axis);
+        }
+    // Anticommuting with a stabiliser, the product is measured at random.
+    if (std::any_of(hits.begin(), hits.end(), [](Word w) { return w != 0; })) return 0;
+    return product_is_negative(mask.data()) ? -1 : 1;
+}
+
+bool Tableau::product_is_negative(const Word* mask) const noexcept {
+    const std::size_t used = bits::words_for(m_), half = cap_ / kWordBits;
+    // The product's phase column by column: with P_i = i^{x z} X^x Z^z, the ordered product at
+    // one qubit is i^{Σ x z} (-1)^{Σ_{i<i'} z_i x_i'} X^{⊕x} Z^{⊕z}, and X^a Z^b = i^{-ab} times
+    // the Hermitian Pauli.
     unsigned phase = 0;
     for (std::size_t j = 0; j < m_; ++j) {
         const Word* xs = x(j) + half;
@@ -191,7 +214,7 @@ bool Tableau::certain_outcome(std::size_t k, std::uint8_t axis) const noexcept {
         unsigned both = 0, crossings = 0, xsum = 0, zsum = 0;
         Word carry = 0;  // parity of the Z bits taken before this word
         for (std::size_t t = 0; t < used; ++t) {
-            const Word mask = take(t), xw = xs[t] & mask, zw = zs[t] & mask;
+            const Word xw = xs[t] & mask[t], zw = zs[t] & mask[t];
             both += static_cast<unsigned>(std::popcount(xw & zw));
             // Inclusive prefix parity of zw, then shifted to exclude each bit itself.
             Word prefix = zw;
@@ -206,7 +229,7 @@ bool Tableau::certain_outcome(std::size_t k, std::uint8_t axis) const noexcept {
     }
     unsigned minus = 0;
     const Word* r = signs() + half;
-    for (std::size_t t = 0; t < used; ++t) minus += static_cast<unsigned>(std::popcount(r[t] & take(t)));
+    for (std::size_t t = 0; t < used; ++t) minus += static_cast<unsigned>(std::popcount(r[t] & mask[t]));
     return ((minus + ((phase & 3u) >> 1)) & 1u) != 0;
 }
 

@@ -205,6 +205,10 @@ template <clifford::Axis A>
 int read_certain(const Register& reg, const OneIndex& a) {
     return certain_outcome(reg, a.q, A);
 }
+template <clifford::Axis A>
+struct CertainQuery : IndexQuery<int, read_certain<A>> {
+    static constexpr bool kChoosesForm = true;  // reads tableaux where they are
+};
 
 struct Neighbours {
     using Args = OneIndex;
@@ -368,6 +372,7 @@ struct Expectation {
     using Args = PauliProduct;
     using Result = int;
     static constexpr Access kAccess = Access::shared;
+    static constexpr bool kChoosesForm = true;  // reads tableaux where they are
     using Prepared = NothingToPrepare;
     static int run(ToolsObject& sim, const Args& a) { return expectation(sim.reg, a.terms, a.negated); }
     static PyObject* to_python(int value, Prepared&) { return PyLong_FromLong(value); }
@@ -569,15 +574,15 @@ PyMethodDef g_methods[] = {
         "signed Pauli string over all n qubits in the text form stim.PauliString parses (\"+X_Z\",\n"
         "\"-YZ_\"). The n generators together fix the state.\n\n"
         "O(n) per string. ValueError when the strings would take more than 100000000 characters."),
-    def<kPeekX, IndexQuery<int, read_certain<clifford::Axis::X>>>(
+    def<kPeekX, CertainQuery<clifford::Axis::X>>(
         "peek_x($self, qubit)\n--\n\n"
         "What measuring `qubit` along X is certain to give: +1 or -1, or 0 when the outcome would\n"
         "be random. Changes nothing and draws nothing. O(1)."),
-    def<kPeekY, IndexQuery<int, read_certain<clifford::Axis::Y>>>(
+    def<kPeekY, CertainQuery<clifford::Axis::Y>>(
         "peek_y($self, qubit)\n--\n\n"
         "What measuring `qubit` along Y is certain to give: +1 or -1, or 0 when the outcome would\n"
         "be random. Changes nothing and draws nothing. O(1)."),
-    def<kPeekZ, IndexQuery<int, read_certain<clifford::Axis::Z>>>(
+    def<kPeekZ, CertainQuery<clifford::Axis::Z>>(
         "peek_z($self, qubit)\n--\n\n"
         "What measuring `qubit` along Z is certain to give: +1 or -1, or 0 when the outcome would\n"
         "be random. Changes nothing and draws nothing. O(1)."),
