@@ -185,15 +185,18 @@ PyObject* to_int(T value) {
         return PyLong_FromUnsignedLongLong(value);
 }
 
-// Reads one number off the register.
-template <class T, T (*Read)(const Register&, const OneIndex&)>
+// Reads one number off the register: off q's graph form, moving back only its group, or, for
+// what a tableau answers too, wherever q is held.
+template <class T, T (*Read)(const Register&, const OneIndex&), bool kReadsGraph = true>
 struct IndexQuery {
     using Args = OneIndex;
     using Result = T;
     static constexpr Access kAccess = Access::shared;
+    static constexpr bool kChoosesForm = true;
     using Prepared = NothingToPrepare;
     static T run(ToolsObject& sim, const Args& a) {
         check_index(sim.reg.size(), a.q);
+        if constexpr (kReadsGraph) sim.reg.graph_form_of(a.q);
         return Read(sim.reg, a);
     }
     static PyObject* to_python(T value, Prepared&) { return to_int(value); }
@@ -206,17 +209,17 @@ int read_certain(const Register& reg, const OneIndex& a) {
     return certain_outcome(reg, a.q, A);
 }
 template <clifford::Axis A>
-struct CertainQuery : IndexQuery<int, read_certain<A>> {
-    static constexpr bool kChoosesForm = true;  // reads tableaux where they are
-};
+using CertainQuery = IndexQuery<int, read_certain<A>, false>;
 
 struct Neighbours {
     using Args = OneIndex;
     using Result = std::vector<std::uint64_t>;
     static constexpr Access kAccess = Access::shared;
+    static constexpr bool kChoosesForm = true;  // moves back only q's group
     using Prepared = NothingToPrepare;
     static Result run(ToolsObject& sim, const Args& a) {
         check_index(sim.reg.size(), a.q);
+        sim.reg.graph_form_of(a.q);
         Result out;
         out.reserve(static_cast<std::size_t>(sim.reg.degree(a.q)));
         sim.reg.for_each_neighbour(a.q, [&](std::uint64_t w) { out.push_back(w); });

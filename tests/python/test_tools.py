@@ -254,8 +254,11 @@ def test_local_complement_keeps_the_state_and_complements_the_graph(stim):
     for seed in range(20):
         ours, _ = random_state(stim, 77 + seed, n=12, p_measure=0.02)
         q = random.Random(seed).randrange(12)
-        state, (edges, _) = state_of(stim, ours), graph_of(ours)
-        nq = ours.neighbours(q)
+        # Read first: where groups are held as tableaux, this brings back only q's group.
+        nq, vq = ours.neighbours(q), ours.vop(q)
+        state, (edges, vops) = state_of(stim, ours), graph_of(ours)
+        assert nq == sorted({v for e in edges if q in e for v in e} - {q}), f"seed {seed}"
+        assert vq == vops[q] and ours.degree(q) == len(nq)
         ours.local_complement(q)
         assert state_of(stim, ours) == state, f"seed {seed}"
         toggled = {(u, v) for i, u in enumerate(nq) for v in nq[i + 1 :]}
