@@ -137,10 +137,15 @@ void install_graph_form(Register& reg, std::size_t slot, const Tableau::GraphFor
         reg.set_vop(v, clifford::product(reg.vop(v), form.local[k]));
         f.unplace(v);
     }
+    // A tableau that came back before its gates saved what its moves cost was moved too soon:
+    // the next move must be paid for twice over, up to 256 times (a circuit that asks for its
+    // groups after every few gates then settles in graph form); one that paid its way resets that.
+    const unsigned shift = g.saved >= move_cost(m) ? 0 : std::min(reg.move_shift() + 1, 8u);
+    reg.set_move_shift(shift);
     g = Group{};
     drop_if_empty(reg);
     // Graph form is paid for again from here on.
-    reg.set_account(0, move_cost(m));
+    reg.set_account(0, move_cost(m) << shift);
 }
 
 void to_graph(Register& reg, std::size_t slot) {
@@ -204,6 +209,8 @@ void join(Register& reg, std::size_t slot, std::uint64_t b) {
         dst.members.push_back(src.members[k]);
     }
     dst.spent += src.spent;
+    dst.saved += src.saved;
+    dst.per_gate = std::max(dst.per_gate, src.per_gate);
     src = Group{};
 }
 
@@ -228,6 +235,8 @@ void cz_in_tableau(Register& reg, std::uint64_t a, std::uint64_t b) noexcept {
         const Vop d = product(c, adjoint(r));
         return std::pair{d, conj_sign(2, d)};
     };
+    Group& g = f.groups()[f.slot(a)];
+    g.saved += g.per_gate;
     const auto [da, flip_b] = split(a);
     const auto [db, flip_a] = split(b);
     reg.set_vop(a, flip_a ? product(da, kPauliZ) : da);
@@ -275,6 +284,8 @@ Forms::Forms(const Forms& other) : where_(other.where_), groups_(other.groups_.s
         groups_[i].tableau = std::make_unique<Tableau>(*other.groups_[i].tableau);
         groups_[i].members = other.groups_[i].members;
         groups_[i].spent = other.groups_[i].spent;
+        groups_[i].saved = other.groups_[i].saved;
+        groups_[i].per_gate = other.groups_[i].per_gate;
     }
 }
 
@@ -430,7 +441,7 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
     try {
         const std::vector<std::uint64_t> comp = component_within(reg, q, kMaxTableau);
         const std::size_t m = comp.size();
-        cost = move_cost(m);
+        cost = move_cost(m) << reg.move_shift();
         // Only a dense group gains: a gate costs its degrees in graph form against m/32 words
         // in a tableau, and a measurement O(d) against O(m²/64). An average degree below m/16
         // (a monitored brickwork's groups, a cluster) stays in graph form.
@@ -452,6 +463,7 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
         Forms& f = forms_of(reg);
         const std::size_t slot = new_group(f, m);
         add_component(reg, f, slot, comp);
+        f.groups()[slot].per_gate = ends / m * reg.adj().words() / 2;
         reg.set_account(0, cost);
     } catch (const std::bad_alloc&) {
         drop_if_empty(reg);

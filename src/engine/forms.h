@@ -64,6 +64,10 @@ public:
         // What measurements have cost here, charged as it is spent: once it would pay for the
         // way back, the group moves back to graph form, which measures far more cheaply.
         std::uint64_t spent = 0;
+        // What its gates have saved against graph form, at `per_gate` each: about half of them
+        // would have complemented a row of the group's average degree.
+        std::uint64_t saved = 0;
+        std::uint64_t per_gate = 0;
     };
 
     /// The slot of v's tableau, or kNoSlot in graph form.

@@ -91,6 +91,7 @@ Register Register::clone() const {
     if (forms_ != nullptr) out.forms_ = clone_forms(*forms_);
     out.credit_ = credit_;
     out.next_look_ = next_look_;
+    out.move_shift_ = move_shift_;
     return out;
 }
 

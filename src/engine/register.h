@@ -111,6 +111,10 @@ public:
         credit_ = credit;
         next_look_ = next_look;
     }
+    /// How many times over a move must be paid for: raised each time a group comes back before
+    /// its tableau has saved what the moves cost, reset when one has.
+    unsigned move_shift() const noexcept { return move_shift_; }
+    void set_move_shift(unsigned shift) noexcept { move_shift_ = static_cast<std::uint8_t>(shift); }
 
     /// Same VOPs, same edges and the same tableaux.
     friend bool operator==(const Register& a, const Register& b) noexcept;
@@ -126,6 +130,7 @@ private:
     std::unique_ptr<Forms, FormsDeleter> forms_;
     std::uint64_t credit_ = 0;
     std::uint64_t next_look_ = kFirstLook;
+    std::uint8_t move_shift_ = 0;
     static constexpr std::uint64_t kFirstLook = std::uint64_t{1} << 16;
 };
 
