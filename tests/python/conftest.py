@@ -1,3 +1,4 @@
+import gc
 import re
 import sys
 
@@ -57,10 +58,14 @@ class RefcountProbe:
         self.objs = objs
 
     def __enter__(self):
+        # Collected garbage on both sides: cycles left by earlier tests or by the exceptions
+        # raised inside (tracebacks hold frames) would otherwise drop references in between.
+        gc.collect()
         self.before = [sys.getrefcount(o) for o in self.objs]
         return self
 
     def __exit__(self, *exc):
+        gc.collect()
         after = [sys.getrefcount(o) for o in self.objs]
         assert after == self.before
         return False
