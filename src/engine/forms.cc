@@ -449,9 +449,10 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
         for (const std::uint64_t v : comp) ends += reg.degree(v);
         const bool candidate = m >= kMinTableau && m <= kMaxTableau && 16 * ends >= std::uint64_t{m} * m;
         if (!candidate) {
-            // The next look waits until the charge has grown by the move's cost, and by far more
-            // than this search cost, so that looking stays a small share of the work it follows.
-            reg.set_account(reg.credit(), reg.credit() + std::max(cost, 1024 * (m + ends)));
+            // The next look waits until the charge has grown by an eighth of the move's cost (a
+            // group filling up is seen soon after it is dense enough), and by far more than this
+            // search cost, so that looking stays a small share of the work it follows.
+            reg.set_account(reg.credit(), reg.credit() + std::max(cost / 8, 1024 * (m + ends)));
             return;
         }
         if (reg.credit() < cost) {
