@@ -201,10 +201,10 @@ std::uint64_t tableau_cut_rank(const Register& reg, std::span<const Word> region
         const bool marked = inside <= m - inside;
         const std::size_t side = marked ? inside : m - inside, words = bits::words_for(m);
         columns.assign(2 * side * words, 0);
+        const Tableau& t = *g.tableau;
         std::size_t at = 0;
         for (std::size_t k = 0; k < m; ++k) {
             if (bits::test(region.data(), g.members[k]) != marked) continue;
-            const Tableau& t = *g.tableau;
             std::copy_n(t.stabilizer_x(k), words, columns.data() + at++ * words);
             std::copy_n(t.stabilizer_z(k), words, columns.data() + at++ * words);
         }

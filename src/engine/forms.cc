@@ -26,6 +26,12 @@ FormPolicy policy_from_environment() noexcept {
 
 using Group = Forms::Group;
 
+// One of I, H, H·S†: a Clifford c with c·P_axis·c† = ±Z.
+clifford::Vop onto_z(std::uint8_t axis) noexcept {
+    using namespace clifford;
+    return axis == 2 ? kIdentity : axis == 0 ? kHadamard : product(kHadamard, kSdag);
+}
+
 // What moving a group of m qubits to a tableau and back costs, in the units of the charge (a
 // word of a complemented row). The way back dominates: Gauss–Jordan elimination, m/8 blocks of
 // m row products of 4m/64 words, at about a third of the time a complemented word costs, when
@@ -65,7 +71,7 @@ std::size_t new_group(Forms& f, std::size_t room) {
     while (slot < groups.size() && groups[slot].tableau != nullptr) ++slot;
     if (slot + 1 >= 0xFFFFu) throw std::bad_alloc();  // more slots than a place can name
     if (slot == groups.size()) groups.emplace_back();
-    groups[slot] = Group{std::move(tableau), std::move(members)};
+    groups[slot] = Group{std::move(tableau), std::move(members), {}};
     return slot;
 }
 
@@ -140,7 +146,7 @@ void install_graph_form(Register& reg, std::size_t slot, const Tableau::GraphFor
     // A tableau that came back before its gates saved what its moves cost was moved too soon:
     // the next move must be paid for twice over, up to 256 times (a circuit that asks for its
     // groups after every few gates then settles in graph form); one that paid its way resets that.
-    const unsigned shift = g.saved >= move_cost(m) ? 0 : std::min(reg.move_shift() + 1, 8u);
+    const unsigned shift = g.account.saved >= move_cost(m) ? 0 : std::min(reg.move_shift() + 1, 8u);
     reg.set_move_shift(shift);
     g = Group{};
     drop_if_empty(reg);
@@ -160,11 +166,12 @@ void to_graph(Register& reg, std::size_t slot) {
 void move_back_if_paid(Register& reg, std::size_t slot) noexcept {
     Group& g = reg.forms()->groups()[slot];
     const FormPolicy policy = form_policy();
-    if (policy == FormPolicy::automatic ? g.spent < move_cost(g.members.size()) : policy != FormPolicy::thrash) return;
+    if (policy == FormPolicy::automatic ? g.account.spent < move_cost(g.members.size()) : policy != FormPolicy::thrash)
+        return;
     try {
         to_graph(reg, slot);
     } catch (const std::bad_alloc&) {
-        g.spent = 0;
+        g.account.spent = 0;
     }
 }
 
@@ -208,9 +215,7 @@ void join(Register& reg, std::size_t slot, std::uint64_t b) {
         f.place(src.members[k], to, base + k);
         dst.members.push_back(src.members[k]);
     }
-    dst.spent += src.spent;
-    dst.saved += src.saved;
-    dst.per_gate = std::max(dst.per_gate, src.per_gate);
+    dst.account.add(src.account);
     src = Group{};
 }
 
@@ -221,7 +226,9 @@ std::size_t group_size(const Register& reg, std::uint64_t q) {
 // CZ on a and b, both in the tableau in `slot`: their VOPs go into the tableau first.
 void cz_in_tableau(Register& reg, std::uint64_t a, std::uint64_t b) noexcept {
     Forms& f = *reg.forms();
-    Tableau& t = *f.groups()[f.slot(a)].tableau;
+    Group& g = f.groups()[f.slot(a)];
+    Tableau& t = *g.tableau;
+    g.account.saved += g.account.per_gate;
     // Each operator splits as d·r, with r one of I, H, H·S† and d fixing the Z axis: d = X^s·D,
     // D diagonal. Only r goes into the tableau; controlled-Z passes through D unchanged and
     // through X^s at one end as a Z at the other, so d stays on top with that correction. One
@@ -229,14 +236,11 @@ void cz_in_tableau(Register& reg, std::uint64_t a, std::uint64_t b) noexcept {
     using namespace clifford;
     const auto split = [&](std::uint64_t q) {
         const Vop c = reg.vop(q);
-        const std::uint8_t w = conj_axis(2, adjoint(c));  // c·P_w·c† = ±Z
-        const Vop r = w == 2 ? kIdentity : w == 0 ? kHadamard : product(kHadamard, kSdag);
+        const Vop r = onto_z(conj_axis(2, adjoint(c)));  // r·P_w·r† = ±Z, as c·P_w·c† is
         t.apply(f.local(q), r);
         const Vop d = product(c, adjoint(r));
         return std::pair{d, conj_sign(2, d)};
     };
-    Group& g = f.groups()[f.slot(a)];
-    g.saved += g.per_gate;
     const auto [da, flip_b] = split(a);
     const auto [db, flip_a] = split(b);
     reg.set_vop(a, flip_a ? product(da, kPauliZ) : da);
@@ -283,9 +287,7 @@ Forms::Forms(const Forms& other) : where_(other.where_), groups_(other.groups_.s
         if (other.groups_[i].tableau == nullptr) continue;
         groups_[i].tableau = std::make_unique<Tableau>(*other.groups_[i].tableau);
         groups_[i].members = other.groups_[i].members;
-        groups_[i].spent = other.groups_[i].spent;
-        groups_[i].saved = other.groups_[i].saved;
-        groups_[i].per_gate = other.groups_[i].per_gate;
+        groups_[i].account = other.groups_[i].account;
     }
 }
 
@@ -364,13 +366,13 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
     const std::uint8_t carried = conj_axis(a, l);
     if (!t.random_outcome(k, carried)) {
         const int outcome = (conj_sign(a, l) ? 1 : 0) ^ (t.certain_outcome(k, carried) ? 1 : 0);
-        g.spent += m * m / 16;  // m columns of m/32 words read, with a count of each
+        g.account.spent += m * m / 16;  // m columns of m/32 words read, with a count of each
         if (may_move) move_back_if_paid(reg, slot);
         return outcome;
     }
     // A basis change c with c·P_a·c† = ±Z goes into the tableau and its inverse onto the VOP, so
     // that the tableau measures Z; ±P_axis = vop·c†·(±Z)·c·vop†, whose sign the table gives.
-    const Vop c = carried == 2 ? kIdentity : carried == 0 ? kHadamard : product(kHadamard, kSdag);
+    const Vop c = onto_z(carried);
     const Vop top = product(vop, adjoint(c));  // state = top · (c U)|0…0⟩
     const std::uint8_t sign = conj_sign(a, adjoint(top)) ? 1 : 0;
     const bool r = random_bit(rng);
@@ -389,7 +391,7 @@ int measure_in_tableau(Register& reg, std::uint64_t q, clifford::Axis axis, Rand
     f.unplace(q);
     // q is |r⟩ under `top`: |0⟩ = H|+⟩ and |1⟩ = X·H|+⟩ on an isolated vertex.
     reg.set_vop(q, product(top, r ? product(kPauliX, kHadamard) : kHadamard));
-    g.spent += m * m / 8;  // m columns of m/32 words rewritten, timed at twice a charged word each
+    g.account.spent += m * m / 8;  // m columns of m/32 words rewritten, timed at twice a charged word each
     if (g.members.size() <= 1) {
         // One qubit left is in a product state: graph form holds it in O(1). Should that fail,
         // the tableau of one still holds it.
@@ -464,7 +466,7 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
         Forms& f = forms_of(reg);
         const std::size_t slot = new_group(f, m);
         add_component(reg, f, slot, comp);
-        f.groups()[slot].per_gate = ends / m * reg.adj().words() / 2;
+        f.groups()[slot].account.per_gate = ends / m * reg.adj().words() / 2;
         reg.set_account(0, cost);
     } catch (const std::bad_alloc&) {
         drop_if_empty(reg);

@@ -58,9 +58,8 @@ public:
     explicit Forms(std::uint64_t n) : where_(static_cast<std::size_t>(n), 0) {}
     Forms(const Forms& other);
 
-    struct Group {
-        std::unique_ptr<Tableau> tableau;
-        std::vector<Id> members;  // by local index
+    /// The cost model's record of one tableau.
+    struct Account {
         // What measurements have cost here, charged as it is spent: once it would pay for the
         // way back, the group moves back to graph form, which measures far more cheaply.
         std::uint64_t spent = 0;
@@ -68,6 +67,19 @@ public:
         // would have complemented a row of the group's average degree.
         std::uint64_t saved = 0;
         std::uint64_t per_gate = 0;
+
+        /// Two groups' records, for the group that joins them.
+        void add(const Account& other) noexcept {
+            spent += other.spent;
+            saved += other.saved;
+            per_gate = per_gate > other.per_gate ? per_gate : other.per_gate;
+        }
+    };
+
+    struct Group {
+        std::unique_ptr<Tableau> tableau;
+        std::vector<Id> members;  // by local index
+        Account account;
     };
 
     /// The slot of v's tableau, or kNoSlot in graph form.
