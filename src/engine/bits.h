@@ -5,6 +5,7 @@
 // the row's vertex count are always zero.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -139,4 +140,29 @@ void for_each_in_either(std::size_t words, const Word* a, const Word* b, F&& f) 
 }
 
 }  // namespace bits
+
+/// Rank over GF(2) of `count` rows of `words` words each, stored one after another. Destroys
+/// the rows. O(count · rank · words) at most.
+inline std::uint64_t bit_rank(Word* rows, std::size_t count, std::size_t words) noexcept {
+    std::size_t rank = 0;
+    for (std::size_t k = 0; k < words && rank < count; ++k) {
+        // Rows from `rank` on are zero in every word before k; pivot on word k until they are in it too.
+        for (;;) {
+            std::size_t at = rank;
+            while (at < count && rows[at * words + k] == 0) ++at;
+            if (at == count) break;
+            Word* pivot = rows + rank * words;
+            if (at != rank) std::swap_ranges(pivot + k, pivot + words, rows + at * words + k);
+            const Word bit = pivot[k] & (~pivot[k] + 1);
+            for (std::size_t r = rank + 1; r < count; ++r) {
+                Word* row = rows + r * words;
+                if ((row[k] & bit) == 0) continue;
+                for (std::size_t j = k; j < words; ++j) row[j] ^= pivot[j];
+            }
+            if (++rank == count) break;
+        }
+    }
+    return rank;
+}
+
 }  // namespace tessaryn

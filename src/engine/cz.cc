@@ -9,6 +9,7 @@
 #include "engine/forms.h"
 #include "engine/gates.h"
 #include "engine/local_complement.h"
+#include "engine/moves.h"
 #include "engine/plan.h"
 #include "engine/thread_state.h"
 
@@ -159,11 +160,11 @@ void cz_beside_hub(Register& reg, std::uint64_t x, std::uint64_t y, std::uint64_
 // cz once checked, with the thread's workbench unless one is `given`.
 void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* given = nullptr) {
     const bool recording = given != nullptr && given->journal.open();
-    if (reg.forms() != nullptr || form_policy() != FormPolicy::automatic) [[unlikely]] {
+    if (reg.forms_in_play()) [[unlikely]] {
         if (recording) {
             // An undo log records graph changes only.
-            reg.graph_form_of(a);
-            reg.graph_form_of(b);
+            group_to_graph(reg, a);
+            group_to_graph(reg, b);
         } else if (cz_by_forms(reg, a, b)) {
             return;
         }
@@ -198,7 +199,7 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
         reserve_dense_reductions(reg, wb);
         reduce_for_table(reg, a, b, wb, first);
         apply_table_alone(reg, a, b, &wb);
-        if (reg.credit_due()) [[unlikely]]
+        if (reg.account().due()) [[unlikely]]
             consider_tableau(reg, a);
         return;
     }
@@ -208,7 +209,7 @@ void cz_checked(Register& reg, std::uint64_t a, std::uint64_t b, Workbench* give
     reduce_for_table(reg, a, b, wb, first);
     apply_table(reg, a, b, wb);
     txn.commit();
-    if (reg.credit_due() && !recording) [[unlikely]]
+    if (reg.account().due() && !recording) [[unlikely]]
         consider_tableau(reg, a);
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/forms.h"
+#include "engine/tableau_ops.h"
 #include "engine/ids.h"
 
 namespace tessaryn {
@@ -182,60 +182,7 @@ std::uint64_t remainder_rank(const SparseBlock& m, const std::vector<char>& row_
     return rank;
 }
 
-// What the groups held as tableaux add. A group's members have no edges, so the graph part
-// counts nothing for them. For a pure state with stabiliser group S on a group G and a part A of
-// it, restricting S to A has kernel S_{G∖A} of dimension |G∖A| − E, so its rank is |A| + E: the
-// rank of the tableau's stabiliser columns at A's qubits, less |A|. The smaller side of the group
-// is the cheaper, and gives the same E.
-std::uint64_t tableau_cut_rank(const Register& reg, std::span<const Word> region) {
-    const Forms* f = reg.forms();
-    if (f == nullptr) return 0;
-    std::uint64_t total = 0;
-    std::vector<Word> columns;
-    for (const Forms::Group& g : f->groups()) {
-        if (g.tableau == nullptr) continue;
-        const std::size_t m = g.members.size();
-        std::size_t inside = 0;
-        for (const Id v : g.members) inside += bits::test(region.data(), v);
-        if (inside == 0 || inside == m) continue;
-        const bool marked = inside <= m - inside;
-        const std::size_t side = marked ? inside : m - inside, words = bits::words_for(m);
-        columns.assign(2 * side * words, 0);
-        const Tableau& t = *g.tableau;
-        std::size_t at = 0;
-        for (std::size_t k = 0; k < m; ++k) {
-            if (bits::test(region.data(), g.members[k]) != marked) continue;
-            std::copy_n(t.stabilizer_x(k), words, columns.data() + at++ * words);
-            std::copy_n(t.stabilizer_z(k), words, columns.data() + at++ * words);
-        }
-        total += bit_rank(columns.data(), 2 * side, words) - side;
-    }
-    return total;
-}
-
 }  // namespace
-
-std::uint64_t bit_rank(Word* rows, std::size_t count, std::size_t words) noexcept {
-    std::size_t rank = 0;
-    for (std::size_t k = 0; k < words && rank < count; ++k) {
-        // Rows from `rank` on are zero in every word before k; pivot on word k until they are in it too.
-        for (;;) {
-            std::size_t at = rank;
-            while (at < count && rows[at * words + k] == 0) ++at;
-            if (at == count) break;
-            Word* pivot = rows + rank * words;
-            if (at != rank) std::swap_ranges(pivot + k, pivot + words, rows + at * words + k);
-            const Word bit = pivot[k] & (~pivot[k] + 1);
-            for (std::size_t r = rank + 1; r < count; ++r) {
-                Word* row = rows + r * words;
-                if ((row[k] & bit) == 0) continue;
-                for (std::size_t j = k; j < words; ++j) row[j] ^= pivot[j];
-            }
-            if (++rank == count) break;
-        }
-    }
-    return rank;
-}
 
 std::uint64_t cut_rank(const Register& reg, std::span<const Word> region, std::size_t bit_rank_words) {
     const std::uint64_t n = reg.size();
@@ -243,7 +190,7 @@ std::uint64_t cut_rank(const Register& reg, std::span<const Word> region, std::s
     if (marked_count == 0 || marked_count == n) return 0;
     // The side with fewer vertices gives the rows: it has the fewer neighbours to go through.
     const bool marked = marked_count <= n - marked_count;
-    const std::uint64_t held = tableau_cut_rank(reg, region);
+    const std::uint64_t held = reg.groups().empty() ? 0 : cut_rank_held(reg, region);
     if (reg.adj().dense()) return held + dense_cut_rank(reg, region, marked);
     const SparseBlock m = gather(reg, region, marked);
     if (m.cols.empty()) return held;

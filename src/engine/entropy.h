@@ -26,8 +26,4 @@ namespace tessaryn {
 std::uint64_t cut_rank(const Register& reg, std::span<const Word> region,
                        std::size_t bit_rank_words = std::size_t{1} << 25);
 
-/// Rank over GF(2) of `count` rows of `words` words each, stored one after another. Destroys
-/// the rows. O(count · rank · words) at most.
-std::uint64_t bit_rank(Word* rows, std::size_t count, std::size_t words) noexcept;
-
 }  // namespace tessaryn

@@ -108,11 +108,10 @@ void remove_vop_against(Register& reg, std::uint64_t a, std::uint64_t c, Workben
     if (start == kIdentity) return;
     reg.settle(a);
     reg.settle(c);
-    // What the complementations cost, for the choice of form (engine/forms.h): a rewrite of
-    // about deg(a) + deg(c) rows, each a bit row's W words or a sorted row's merge of about as
-    // many ids, an id timed at about four words (a word takes 64 neighbours at once).
+    // What the complementations cost, for the choice of form: a rewrite of about deg(a) + deg(c)
+    // rows, each a bit row's W words or a sorted row's merge of about as many ids.
     const std::uint64_t rows = reg.degree(a) + reg.degree(c);
-    reg.charge(rows * (reg.adj().row(a).is_bits() ? reg.adj().words() : 4 * rows));
+    reg.account().charge(cost::complementation_cost(rows, !reg.adj().row(a).is_bits(), reg.adj().words()));
     const ReductionWord& word = REDUCTION_WORD[start];
     if (!reg.has_edge(a, c)) {
         // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.

@@ -4,6 +4,7 @@
 
 #include "engine/fault.h"
 #include "engine/forms.h"
+#include "engine/moves.h"
 #include "engine/plan.h"
 #include "engine/thread_state.h"
 
@@ -12,18 +13,17 @@ namespace {
 
 using namespace clifford;
 
-std::uint8_t measure_graph_z(Register& reg, std::uint64_t q, RandomSource& rng, Workbench& wb) {
-    const bool r = random_bit(rng);
+// The three graph rules, each given its graph-level outcome r.
+
+void measure_graph_z(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
     Plan plan;
     if (r) plan.multiply_vops(reg.adj().row_set(q), kPauliZ);
     plan.set_vop(q, product(r ? product(reg.vop(q), kPauliX) : reg.vop(q), kHadamard));
     plan.isolate(q);
     carry_out(reg, plan, wb);
-    return r;
 }
 
-std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng, Workbench& wb) {
-    const bool r = random_bit(rng);
+void measure_graph_y(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
     const Vop factor = r ? kSdag : kS;
     Scratch::Scope scope(wb.scratch);
     // Toggling every pair of N(q) ∪ {q} complements the neighbourhood and cuts q off.
@@ -35,12 +35,10 @@ std::uint8_t measure_graph_y(Register& reg, std::uint64_t q, RandomSource& rng, 
     plan.set_vop(q, product(reg.vop(q), factor));
     plan.toggle(all, all);
     carry_out(reg, plan, wb);
-    return r;
 }
 
-std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng, Workbench& wb) {
-    if (reg.isolated(q)) return 0;
-    const bool r = random_bit(rng);
+// q must have a neighbour.
+void measure_graph_x(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
     const std::uint64_t b = reg.first_neighbour(q);
     if (b == kNoVertex) fail("Self.adjacent[node] is non-empty");
     reg.settle(b);
@@ -70,7 +68,6 @@ std::uint8_t measure_graph_x(Register& reg, std::uint64_t q, RandomSource& rng, 
     plan.toggle(unite({only_b, just_q}, words, scope), unite({only_q, just_b, both}, words, scope));  // Q \ P
     plan.toggle(both, unite({only_q, only_b, just_q}, words, scope));
     carry_out(reg, plan, wb);
-    return r;
 }
 
 }  // namespace
@@ -80,28 +77,41 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rn
     return measure(reg, q, axis, rng, thread_state().bench);
 }
 
-std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng, Workbench& wb) {
+std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng, Workbench& wb,
+                     const HeldSnapshot* snapshot) {
     check_index(reg.size(), q);
-    if (in_tableau(reg, q)) [[unlikely]] {
+    Place place;
+    if (reg.groups().find(q, place)) [[unlikely]] {
         // An undo log records graph changes only: inside a transaction, only a caller that puts
-        // the tableaux back itself (a peek) measures in them.
-        if (!wb.journal.open() || wb.restores_tableaux)
-            return static_cast<std::uint8_t>(measure_in_tableau(reg, q, axis, rng, !wb.journal.open()));
-        reg.graph_form_of(q);
+        // the groups back itself (a peek, with its snapshot) measures in a tableau.
+        const bool open = wb.journal.open();
+        if (!open || (snapshot != nullptr && snapshot->covers(place.slot)))
+            return measure_in_form(reg, q, place, axis, rng, !open);
+        to_graph(reg, place.slot);
     }
     reg.settle(q);
-    // Carry P_axis through q's operator: vop† · P · vop = ±P_G on the graph state.
+    // Carry P_axis through q's operator: vop† · P · vop = ±P_G on the graph state. The graph rule
+    // then runs with the outcome the drawn bit makes once the sign is taken into account, so that
+    // a random outcome is the drawn bit itself, in every form.
     const Vop l = adjoint(reg.vop(q));
     const auto a = static_cast<std::uint8_t>(axis);
-    const std::uint8_t sign = conj_sign(a, l) ? 1 : 0;
-    switch (conj_axis(a, l)) {
+    const bool sign = conj_sign(a, l);
+    const std::uint8_t graph_axis = conj_axis(a, l);
+    if (graph_axis == 0 && reg.isolated(q)) return sign ? 1 : 0;  // certain: no draw, no change
+    const bool drawn = random_bit(rng);
+    const bool r = drawn ^ sign;
+    switch (graph_axis) {
         case 0:
-            return sign ^ measure_graph_x(reg, q, rng, wb);
+            measure_graph_x(reg, q, r, wb);
+            break;
         case 1:
-            return sign ^ measure_graph_y(reg, q, rng, wb);
+            measure_graph_y(reg, q, r, wb);
+            break;
         default:
-            return sign ^ measure_graph_z(reg, q, rng, wb);
+            measure_graph_z(reg, q, r, wb);
+            break;
     }
+    return drawn ? 1 : 0;
 }
 
 }  // namespace tessaryn

@@ -23,7 +23,8 @@ struct PeekResult {
 /// The measurements are made on the register itself inside a transaction that is always rolled
 /// back, so the register ends exactly as it began, also when a fault or std::bad_alloc stops
 /// the peek midway. Faults with the index message at the first qubit not below n. Cost: the
-/// measurements themselves, plus a copy of the lists each one rewrites.
+/// measurements themselves, plus a copy of the lists each one rewrites and of the tableau groups
+/// the qubits are held in (those alone, whatever the register's size).
 /// The first form uses the thread's workbench; the second `wb`, which must have no transaction open.
 std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng);
 std::vector<PeekResult> peek(Register& reg, std::span<const std::uint64_t> qubits, RandomSource& rng, Workbench& wb);

@@ -26,9 +26,6 @@ struct Workbench {
     Scratch scratch;
     RowScratch rows;
     Journal journal;
-    // Set while a caller keeps a copy of the tableaux to put back (engine/forms.h), so that
-    // measurements inside its transaction may change them.
-    bool restores_tableaux = false;
 };
 
 /// One change to a register: VOP changes on vertices that nothing else in the plan changes the

@@ -4,44 +4,39 @@
 #include <vector>
 
 #include "engine/fault.h"
-#include "engine/forms.h"
+#include "engine/tableau_ops.h"
 
 namespace tessaryn {
 
 using namespace clifford;
 
-std::uint64_t edge_count(const Register& reg) noexcept {
-    std::uint64_t ends = 0;
-    for (std::uint64_t v = 0; v < reg.size(); ++v) ends += reg.degree(v);
-    return ends / 2;
-}
-
-void write_edges(const Register& reg, Id* out) noexcept {
-    for_each_edge(reg, [&](std::uint64_t u, std::uint64_t v) {
+void write_edges(const GraphView& view, Id* out) noexcept {
+    view.for_each_edge([&](std::uint64_t u, std::uint64_t v) {
         *out++ = static_cast<Id>(u);
         *out++ = static_cast<Id>(v);
     });
 }
 
-void write_stabilizer(const Register& reg, std::uint64_t v, char* out) noexcept {
-    const std::uint64_t n = reg.size();
+void write_stabilizer(const GraphView& view, std::uint64_t v, char* out) noexcept {
+    const std::uint64_t n = view.size();
     std::fill(out + 1, out + 1 + n, kPauliLetter[0]);
     bool minus = false;
     const auto place = [&](std::uint64_t q, std::uint8_t axis) {
-        const Vop c = reg.vop(q);
+        const Vop c = view.vop(q);
         out[1 + q] = kPauliLetter[1 + conj_axis(axis, c)];
         minus ^= conj_sign(axis, c);
     };
     place(v, static_cast<std::uint8_t>(Axis::X));
-    reg.for_each_neighbour(v, [&](std::uint64_t w) { place(w, static_cast<std::uint8_t>(Axis::Z)); });
+    view.for_each_neighbour(v, [&](std::uint64_t w) { place(w, static_cast<std::uint8_t>(Axis::Z)); });
     out[0] = minus ? '-' : '+';
 }
 
 int certain_outcome(const Register& reg, std::uint64_t q, Axis axis) {
     check_index(reg.size(), q);
-    if (in_tableau(reg, q)) {
-        const PauliTerm term{q, axis};
-        return expectation(reg, {&term, 1}, false);
+    Place place;
+    if (reg.groups().find(q, place)) {
+        const HeldTerm term{place, axis};
+        return expectation_held(reg, {&term, 1});
     }
     if (!reg.isolated(q)) return 0;
     const Vop inverse = adjoint(reg.vop(q));
@@ -98,31 +93,21 @@ int graph_expectation(const Register& reg, std::span<const PauliTerm> terms, boo
 
 int expectation(const Register& reg, std::span<const PauliTerm> terms, bool negated) {
     for (const PauliTerm& t : terms) check_index(reg.size(), t.qubit);
-    const Forms* f = reg.forms();
-    if (f == nullptr || std::none_of(terms.begin(), terms.end(), [&](const PauliTerm& t) { return in_tableau(reg, t.qubit); }))
-        return graph_expectation(reg, terms, negated);
-    // The state is a product over its groups, and so is the product of Paulis: the expectation is
-    // the product of each group's. A tableau's part is carried through the VOPs on top of it.
+    if (reg.groups().empty()) return graph_expectation(reg, terms, negated);
+    // The state is a product over its groups, and so is the product: the graph groups' factor
+    // times the held groups'.
     std::vector<PauliTerm> graph_terms;
-    std::vector<std::vector<std::pair<std::size_t, std::uint8_t>>> held(f->groups().size());
-    bool minus = negated;
+    std::vector<HeldTerm> held_terms;
     for (const PauliTerm& t : terms) {
-        if (!in_tableau(reg, t.qubit)) {
+        Place place;
+        if (reg.groups().find(t.qubit, place))
+            held_terms.push_back({place, t.axis});
+        else
             graph_terms.push_back(t);
-            continue;
-        }
-        const Vop inverse = adjoint(reg.vop(t.qubit));
-        const auto axis = static_cast<std::uint8_t>(t.axis);
-        minus ^= conj_sign(axis, inverse);
-        held[f->slot(t.qubit)].emplace_back(f->local(t.qubit), conj_axis(axis, inverse));
     }
-    for (std::size_t slot = 0; slot < held.size(); ++slot) {
-        if (held[slot].empty()) continue;
-        const int value = f->groups()[slot].tableau->expectation(held[slot]);
-        if (value == 0) return 0;
-        minus ^= value < 0;
-    }
-    return graph_expectation(reg, graph_terms, minus);
+    const int held = held_terms.empty() ? 1 : expectation_held(reg, held_terms);
+    if (held == 0) return 0;
+    return graph_expectation(reg, graph_terms, negated ^ (held < 0));
 }
 
 }  // namespace tessaryn

@@ -87,19 +87,16 @@ Register Register::clone() const {
         std::memcpy(p, vop_.get(), static_cast<std::size_t>(size()));
         vop.reset(p);
     }
-    Register out(std::move(vop), std::move(adj));
-    if (forms_ != nullptr) out.forms_ = clone_forms(*forms_);
-    out.credit_ = credit_;
-    out.next_look_ = next_look_;
-    out.move_shift_ = move_shift_;
+    Register out(std::move(vop), std::move(adj), TableauGroups(groups_));
+    out.account_ = account_;
+    out.policy_ = policy_;
     return out;
 }
 
 bool operator==(const Register& a, const Register& b) noexcept {
     if (a.size() != b.size()) return false;
     if (a.size() != 0 && std::memcmp(a.vop_.get(), b.vop_.get(), static_cast<std::size_t>(a.size())) != 0) return false;
-    if ((a.forms_ == nullptr) != (b.forms_ == nullptr)) return false;
-    if (a.forms_ != nullptr && !same_forms(*a.forms_, *b.forms_)) return false;
+    if (!(a.groups_ == b.groups_)) return false;
     return a.adj_ == b.adj_;
 }
 
@@ -107,8 +104,13 @@ std::string check_invariants(const Register& reg) {
     for (std::uint64_t v = 0; v < reg.size(); ++v)
         if (reg.vop(v) >= clifford::kVopCount)
             return "vertex " + std::to_string(v) + ": VOP " + std::to_string(reg.vop(v));
-    std::string forms = check_forms(reg);
-    if (!forms.empty()) return forms;
+    std::string groups = reg.groups().check();
+    if (!groups.empty()) return groups;
+    for (std::size_t s = 0; s < reg.groups().slots(); ++s) {
+        if (!reg.groups().live(s)) continue;
+        for (const Id v : reg.groups().group(s).members)
+            if (v >= reg.size() || !reg.isolated(v)) return "vertex " + std::to_string(v) + ": in a tableau but has neighbours";
+    }
     return reg.adj().check();
 }
 

@@ -15,22 +15,12 @@
 
 #include "clifford/clifford.h"
 #include "engine/adjacency.h"
+#include "engine/cost_model.h"
+#include "engine/tableau_groups.h"
 
 namespace tessaryn {
 
 using clifford::Vop;
-
-// The groups held as tableaux (engine/forms.h).
-class Forms;
-struct FormsDeleter {
-    void operator()(Forms* forms) const noexcept;
-};
-class Register;
-void all_to_graph(Register& reg);
-void group_to_graph(Register& reg, std::uint64_t q);
-std::unique_ptr<Forms, FormsDeleter> clone_forms(const Forms& forms);
-bool same_forms(const Forms& a, const Forms& b) noexcept;
-std::string check_forms(const Register& reg);
 
 class Register {
 public:
@@ -87,34 +77,22 @@ public:
         adj_.for_each(v, f);
     }
 
-    /// The groups held as tableaux, or null when every group is in graph form.
-    Forms* forms() const noexcept { return forms_.get(); }
-    std::unique_ptr<Forms, FormsDeleter>& forms_holder() noexcept { return forms_; }
-    /// Brings every group (or q's, q < n) into graph form, for readers of the graph. The state
-    /// does not change, only how it is held, so this counts as reading; throws std::bad_alloc
-    /// having changed nothing but row storage.
-    void graph_form() const {
-        if (forms_ != nullptr) [[unlikely]]
-            all_to_graph(const_cast<Register&>(*this));
-    }
-    void graph_form_of(std::uint64_t q) const {
-        if (forms_ != nullptr) [[unlikely]]
-            group_to_graph(const_cast<Register&>(*this), q);
-    }
+    /// The groups held as tableaux (engine/tableau_groups.h); every other qubit is in graph form,
+    /// and a qubit held in a tableau has no edges.
+    const TableauGroups& groups() const noexcept { return groups_; }
+    TableauGroups& groups() noexcept { return groups_; }
+    /// Whether q is held in a tableau. O(1).
+    bool held(std::uint64_t q) const noexcept { return groups_.holds(q); }
+    /// Whether an operation must ask where its qubits are held: some group is a tableau, or the
+    /// policy is not the cost model's. The plain graph path runs otherwise.
+    bool forms_in_play() const noexcept { return !groups_.empty() || policy_ != FormPolicy::automatic; }
 
-    /// The cost model's account (engine/forms.h): work spent on complementations, and the
-    /// charge at which it next looks at moving a group.
-    void charge(std::uint64_t work) noexcept { credit_ += work; }
-    bool credit_due() const noexcept { return credit_ >= next_look_; }
-    std::uint64_t credit() const noexcept { return credit_; }
-    void set_account(std::uint64_t credit, std::uint64_t next_look) noexcept {
-        credit_ = credit;
-        next_look_ = next_look;
-    }
-    /// How many times over a move must be paid for: raised each time a group comes back before
-    /// its tableau has saved what the moves cost, reset when one has.
-    unsigned move_shift() const noexcept { return move_shift_; }
-    void set_move_shift(unsigned shift) noexcept { move_shift_ = static_cast<std::uint8_t>(shift); }
+    /// The cost model's record of the complementations charged (engine/cost_model.h).
+    cost::RegisterAccount& account() noexcept { return account_; }
+    const cost::RegisterAccount& account() const noexcept { return account_; }
+    /// Which form groups take: the cost model's choice, or one forced for tests. Copies keep it.
+    FormPolicy form_policy() const noexcept { return policy_; }
+    void set_form_policy(FormPolicy policy) noexcept { policy_ = policy; }
 
     /// Same VOPs, same edges and the same tableaux.
     friend bool operator==(const Register& a, const Register& b) noexcept;
@@ -123,21 +101,20 @@ private:
     struct Free {
         void operator()(void* p) const noexcept { std::free(p); }
     };
-    Register(std::unique_ptr<Vop[], Free> vop, Adjacency adj) noexcept : vop_(std::move(vop)), adj_(std::move(adj)) {}
+    Register(std::unique_ptr<Vop[], Free> vop, Adjacency adj, TableauGroups groups) noexcept
+        : vop_(std::move(vop)), adj_(std::move(adj)), groups_(std::move(groups)) {}
 
     std::unique_ptr<Vop[], Free> vop_;
     Adjacency adj_;
-    std::unique_ptr<Forms, FormsDeleter> forms_;
-    std::uint64_t credit_ = 0;
-    std::uint64_t next_look_ = kFirstLook;
-    std::uint8_t move_shift_ = 0;
-    static constexpr std::uint64_t kFirstLook = std::uint64_t{1} << 16;
+    TableauGroups groups_;
+    cost::RegisterAccount account_;
+    FormPolicy policy_ = FormPolicy::automatic;
 };
 
 /// A description of the first invariant the register breaks, or an empty string: VOPs below
 /// 24; every row ascending, in range, without its own vertex, symmetric, with its degree and a
 /// shape and storage its degree allows; bit rows with zero padding; in a dense register every
-/// row a bit row at its place in the matrix. Reads only. O(n + edges·log) plus W per bit row:
+/// row a bit row at its place in the matrix; tableau groups consistent, their members without edges. Reads only. O(n + edges·log) plus W per bit row:
 /// for tests, after every step of a randomised run.
 std::string check_invariants(const Register& reg);
 

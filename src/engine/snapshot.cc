@@ -8,7 +8,7 @@
 
 #include "engine/build.h"
 #include "engine/fault.h"
-#include "engine/readout.h"
+#include "engine/moves.h"
 
 namespace tessaryn {
 namespace {
@@ -18,6 +18,22 @@ constexpr std::size_t kHeader = 24;
 constexpr std::size_t kStream = 40;
 constexpr std::size_t kChecksum = 8;
 constexpr std::uint16_t kWithStream = 1;
+constexpr std::uint16_t kWithForms = 2;
+constexpr std::size_t kFormsHeader = 32;  // the register's record and G
+constexpr std::size_t kGroupHeader = 32;  // m and the group's record
+
+// The forms section is written when it says anything a fresh register would not.
+bool has_forms(const Register& reg) noexcept {
+    return !reg.groups().empty() || !(reg.account() == cost::RegisterAccount{});
+}
+
+std::size_t forms_size(const Register& reg) noexcept {
+    if (!has_forms(reg)) return 0;
+    std::size_t size = kFormsHeader;
+    for (std::size_t s = 0; s < reg.groups().slots(); ++s)
+        if (reg.groups().live(s)) size += kGroupHeader + 4 * reg.groups().group(s).size();
+    return size;
+}
 
 template <class T>
 T to_le(T x) noexcept {
@@ -77,22 +93,107 @@ std::uint64_t snapshot_checksum(std::span<const std::byte> data) noexcept {
     return h ^ (h >> 32);
 }
 
-std::size_t snapshot_size(std::uint64_t n, std::uint64_t edges, bool with_stream) noexcept {
+namespace {
+
+std::size_t base_size(std::uint64_t n, std::uint64_t edges, bool with_stream) noexcept {
     return kHeader + static_cast<std::size_t>(n) + 8 * static_cast<std::size_t>(edges) + (with_stream ? kStream : 0) +
            kChecksum;
 }
 
-void write_snapshot(const Register& reg, std::uint64_t edges, const StreamState* stream,
+void write_forms(const Register& reg, std::byte*& at) noexcept {
+    const TableauGroups& groups = reg.groups();
+    const cost::RegisterAccount& account = reg.account();
+    put<std::uint64_t>(at, account.credit);
+    put<std::uint64_t>(at, account.next_look);
+    put<std::uint64_t>(at, account.move_shift);
+    put<std::uint64_t>(at, groups.count());
+    std::vector<Id> members;
+    for (std::size_t s = 0; s < groups.slots(); ++s) {
+        if (!groups.live(s)) continue;
+        const TableauGroup& g = groups.group(s);
+        put<std::uint64_t>(at, g.size());
+        put<std::uint64_t>(at, g.account.spent);
+        put<std::uint64_t>(at, g.account.saved);
+        put<std::uint64_t>(at, g.account.per_gate);
+        // The kept graph form lists them ascending already.
+        const GroupGraph* graph = groups.kept_graph(s);
+        for (const Id v : graph->ids) put<std::uint32_t>(at, v);
+    }
+}
+
+// The groups of a forms section that `in` (the section, checked to lie within the snapshot) names,
+// each checked: sizes within bounds, members ascending, below n, in one group only, and every
+// neighbour of a member a member of its group.
+struct HeldGroup {
+    std::vector<std::uint64_t> members;
+    cost::GroupAccount account;
+};
+
+std::vector<HeldGroup> read_forms(const Register& reg, std::span<const std::byte> in, cost::RegisterAccount& account) {
+    if (in.size() < kFormsHeader) refuse("its forms section is cut short");
+    account.credit = get<std::uint64_t>(in.data());
+    account.next_look = get<std::uint64_t>(in.data() + 8);
+    const auto shift = get<std::uint64_t>(in.data() + 16);
+    const auto count = get<std::uint64_t>(in.data() + 24);
+    if (shift > cost::kMaxMoveShift) refuse("its move shift " + std::to_string(shift) + " is beyond the largest");
+    account.move_shift = static_cast<unsigned>(shift);
+    std::size_t at = kFormsHeader;
+    std::vector<HeldGroup> groups;
+    std::vector<std::pair<Id, std::size_t>> owner;  // member, group
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (in.size() - at < kGroupHeader) refuse("its forms section is cut short");
+        const auto m = get<std::uint64_t>(in.data() + at);
+        if (m == 0 || m > cost::kMaxTableau || (in.size() - at - kGroupHeader) / 4 < m)
+            refuse("its tableau group " + std::to_string(i) + " has " + count_of(m, "member") +
+                   ", which is none, beyond the largest tableau, or more than the section holds");
+        HeldGroup g;
+        g.account = {get<std::uint64_t>(in.data() + at + 8), get<std::uint64_t>(in.data() + at + 16),
+                     get<std::uint64_t>(in.data() + at + 24)};
+        at += kGroupHeader;
+        for (std::uint64_t k = 0; k < m; ++k, at += 4) {
+            const auto v = get<std::uint32_t>(in.data() + at);
+            if (v >= reg.size() || (k > 0 && v <= g.members.back()))
+                refuse("its tableau group " + std::to_string(i) + " lists qubit " + std::to_string(v) +
+                       ", not an ascending qubit of " + count_of(reg.size(), "qubit"));
+            g.members.push_back(v);
+            owner.emplace_back(v, i);
+        }
+        groups.push_back(std::move(g));
+    }
+    if (at != in.size()) refuse("its forms section has bytes beyond its groups");
+    std::sort(owner.begin(), owner.end());
+    for (std::size_t k = 1; k < owner.size(); ++k)
+        if (owner[k].first == owner[k - 1].first)
+            refuse("qubit " + std::to_string(owner[k].first) + " is in two tableau groups");
+    for (const auto& [v, i] : owner)
+        reg.for_each_neighbour(v, [&, v = v, i = i](std::uint64_t w) {
+            const auto it = std::lower_bound(owner.begin(), owner.end(), std::pair<Id, std::size_t>{static_cast<Id>(w), 0});
+            if (it == owner.end() || it->first != w || it->second != i)
+                refuse("tableau group " + std::to_string(i) + " holds qubit " + std::to_string(v) + " but not its neighbour " +
+                       std::to_string(w));
+        });
+    return groups;
+}
+
+}  // namespace
+
+std::size_t snapshot_size(const GraphView& view, std::uint64_t edges, bool with_stream) noexcept {
+    return base_size(view.size(), edges, with_stream) + forms_size(view.reg());
+}
+
+void write_snapshot(const GraphView& view, std::uint64_t edges, const StreamState* stream,
                     std::span<std::byte> out) noexcept {
+    const Register& reg = view.reg();
+    const bool forms = has_forms(reg);
     std::byte* at = out.data();
     std::memcpy(at, kMagic, sizeof kMagic);
     at += sizeof kMagic;
-    put<std::uint16_t>(at, kSnapshotVersion);
-    put<std::uint16_t>(at, stream != nullptr ? kWithStream : 0);
-    put<std::uint64_t>(at, reg.size());
+    put<std::uint16_t>(at, forms ? 2 : 1);
+    put<std::uint16_t>(at, static_cast<std::uint16_t>((stream != nullptr ? kWithStream : 0) | (forms ? kWithForms : 0)));
+    put<std::uint64_t>(at, view.size());
     put<std::uint64_t>(at, edges);
-    for (std::uint64_t v = 0; v < reg.size(); ++v) *at++ = std::byte{reg.vop(v)};
-    for_each_edge(reg, [&](std::uint64_t u, std::uint64_t v) {
+    for (std::uint64_t v = 0; v < view.size(); ++v) *at++ = std::byte{view.vop(v)};
+    view.for_each_edge([&](std::uint64_t u, std::uint64_t v) {
         put<std::uint32_t>(at, static_cast<std::uint32_t>(u));
         put<std::uint32_t>(at, static_cast<std::uint32_t>(v));
     });
@@ -101,6 +202,7 @@ void write_snapshot(const Register& reg, std::uint64_t edges, const StreamState*
         at += stream->key.size();
         put<std::uint64_t>(at, stream->position);
     }
+    if (forms) write_forms(reg, at);
     put<std::uint64_t>(at, snapshot_checksum({out.data(), static_cast<std::size_t>(at - out.data())}));
 }
 
@@ -115,10 +217,12 @@ Restored read_snapshot(std::span<const std::byte> in) {
     if (version == 0 || version > kSnapshotVersion)
         refuse("it is in format " + std::to_string(version) + ", and this version of the library reads formats 1 to " +
                std::to_string(kSnapshotVersion));
-    if ((flags & ~kWithStream) != 0) refuse("its header has unknown flags " + std::to_string(flags));
-    const bool with_stream = (flags & kWithStream) != 0;
+    const std::uint16_t known = version >= 2 ? kWithStream | kWithForms : kWithStream;
+    if ((flags & ~known) != 0) refuse("its header has unknown flags " + std::to_string(flags));
+    const bool with_stream = (flags & kWithStream) != 0, with_forms = (flags & kWithForms) != 0;
     // Sizes are compared with the input's before any arithmetic on them could overflow.
-    if (n > in.size() || edges > in.size() / 8 || snapshot_size(n, edges, with_stream) != in.size())
+    const std::size_t expected = n > in.size() || edges > in.size() / 8 ? 0 : base_size(n, edges, with_stream);
+    if (expected == 0 || (with_forms ? in.size() < expected : expected != in.size()))
         refuse("it is " + count_of(in.size(), "byte") + " long, which does not fit the " + count_of(n, "qubit") +
                " and " + count_of(edges, "edge") + " its header announces (it was cut short or extended)");
     const std::size_t body = in.size() - kChecksum;
@@ -159,8 +263,20 @@ Restored read_snapshot(std::span<const std::byte> in) {
     }
     if (!builder.finish()) refuse("an edge repeats");  // excluded by the order check above
     Restored out{builder.take(reinterpret_cast<const Vop*>(vops)), std::nullopt};
+    const std::byte* after_edges = pairs + 8 * edges;
+    if (with_forms) {
+        const std::byte* section = after_edges + (with_stream ? kStream : 0);
+        cost::RegisterAccount account;
+        const std::vector<HeldGroup> groups =
+            read_forms(out.reg, {section, static_cast<std::size_t>(in.data() + body - section)}, account);
+        for (const HeldGroup& g : groups) {
+            const std::size_t slot = to_tableau(out.reg, g.members, true);
+            out.reg.groups().account(slot) = g.account;
+        }
+        out.reg.account() = account;
+    }
     if (with_stream) {
-        const std::byte* s = pairs + 8 * edges;
+        const std::byte* s = after_edges;
         StreamState state{};
         std::memcpy(state.key.data(), s, state.key.size());
         state.position = get<std::uint64_t>(s + state.key.size());

@@ -1,17 +1,24 @@
-// A register's compact binary form, for saving and sending a state: its VOPs, its edges and,
-// for a simulator with a seeded stream, where that stream stands. All numbers little-endian:
+// A register's compact binary form, for saving and sending a state: its VOPs and edges (read
+// through a graph view, so that groups held as tableaux are written as graphs without moving),
+// which groups are held as tableaux and the cost model's records, and for a simulator with a
+// seeded stream, where that stream stands. All numbers little-endian:
 //
 //   bytes 0-3     "TSRY"
-//   4-5           format version (1)
-//   6-7           flags: bit 0 when a stream follows the edges
+//   4-5           format version: 1, or 2 when the forms section is present
+//   6-7           flags: bit 0 when a stream follows the edges, bit 1 when the forms section does
 //   8-15          n, the number of qubits
 //   16-23         E, the number of edges
 //   then          n VOP bytes; E edges as pairs (u, v) of 32-bit ids, u < v, in ascending order
 //   then          with a stream: its 32-byte key and its 64-bit position
+//   then          the forms section: the register's record (credit, next look, move shift) and
+//                 G, as four 64-bit numbers; then per group its size m, its record (spent,
+//                 saved, per gate) as four 64-bit numbers, and its m members as ascending ids
 //   last 8        a 64-bit checksum of every byte before it
 //
-// So a snapshot is n + 8E bytes and a few more. Reading one checks all of it before a register
-// is built from it: a damaged or foreign snapshot is refused, never turned into a broken state.
+// A register all in graph form, whose record is a fresh one's, has no forms section, so that its
+// snapshot is format 1 as before. So a snapshot is n + 8E bytes and a few more (and 4 bytes per
+// held qubit). Reading one checks all of it before a register is built from it: a damaged or
+// foreign snapshot is refused, never turned into a broken state.
 #pragma once
 
 #include <array>
@@ -20,6 +27,7 @@
 #include <optional>
 #include <span>
 
+#include "engine/graph_view.h"
 #include "engine/register.h"
 
 namespace tessaryn {
@@ -30,15 +38,15 @@ struct StreamState {
     std::uint64_t position;
 };
 
-/// The snapshot format this code writes, and the newest it reads.
-inline constexpr std::uint16_t kSnapshotVersion = 1;
+/// The newest snapshot format this code writes and reads.
+inline constexpr std::uint16_t kSnapshotVersion = 2;
 
-/// Bytes of the snapshot of a register of n qubits and `edges` edges.
-std::size_t snapshot_size(std::uint64_t n, std::uint64_t edges, bool with_stream) noexcept;
+/// Bytes of the snapshot of the view's register, which has `edges` edges (its edge_count).
+std::size_t snapshot_size(const GraphView& view, std::uint64_t edges, bool with_stream) noexcept;
 
-/// Writes the snapshot of `reg`, which has `edges` edges (edge_count), into `out`, which holds
-/// exactly snapshot_size bytes. O(n + edges).
-void write_snapshot(const Register& reg, std::uint64_t edges, const StreamState* stream,
+/// Writes the snapshot of the view's register, which has `edges` edges, into `out`, which holds
+/// exactly snapshot_size bytes. The view must be whole. O(n + edges).
+void write_snapshot(const GraphView& view, std::uint64_t edges, const StreamState* stream,
                     std::span<std::byte> out) noexcept;
 
 struct Restored {
@@ -46,9 +54,10 @@ struct Restored {
     std::optional<StreamState> stream;
 };
 
-/// The register and stream a snapshot describes. Faults (FaultKind::bad_value) with what is
-/// wrong when the bytes are not a whole, undamaged snapshot of a version this code reads; throws
-/// std::bad_alloc when the register does not fit. Either way nothing is left behind. O(n + E).
+/// The register and stream a snapshot describes, with the groups it names held as tableaux again.
+/// Faults (FaultKind::bad_value) with what is wrong when the bytes are not a whole, undamaged
+/// snapshot of a version this code reads; throws std::bad_alloc when the register does not fit.
+/// Either way nothing is left behind. O(n + E), plus O(m²/64) per group held as a tableau.
 Restored read_snapshot(std::span<const std::byte> in);
 
 /// The checksum snapshots carry: 64 bits of a fast non-cryptographic hash, for damage in

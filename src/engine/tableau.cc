@@ -75,26 +75,173 @@ unsigned multiply_into(Word* dst, const Word* src, std::size_t w) noexcept {
     return static_cast<unsigned>(count) & 3u;
 }
 
-// Rows of stabilisers with their signs, for elimination.
+// Pauli strings with signs, for elimination: row i is `w` words of X bits, then `w` of Z bits.
 struct Rows {
     std::size_t w;
     std::vector<Word> bits;
     std::vector<std::uint8_t> sign;
 
+    Rows(std::size_t count, std::size_t words) : w(words), bits(2 * words * count), sign(count) {}
+
     Word* row(std::size_t i) noexcept { return bits.data() + 2 * w * i; }
     Word* xs(std::size_t i) noexcept { return row(i); }
     Word* zs(std::size_t i) noexcept { return row(i) + w; }
-    // Row i ← row i · row p. Stabilisers commute, so the product's phase is ±1.
-    void multiply(std::size_t i, std::size_t p) noexcept {
-        const unsigned phase = multiply_into(row(i), row(p), w);
-        sign[i] ^= sign[p] ^ static_cast<std::uint8_t>(phase >> 1);
+    // Row i ← row i · `other` (with sign `other_sign`). Stabilisers commute, so the product's
+    // phase is ±1.
+    void multiply(std::size_t i, const Word* other, std::uint8_t other_sign) noexcept {
+        const unsigned phase = multiply_into(row(i), other, w);
+        sign[i] ^= other_sign ^ static_cast<std::uint8_t>(phase >> 1);
     }
+    void multiply(std::size_t i, std::size_t p) noexcept { multiply(i, row(p), sign[p]); }
     void swap_rows(std::size_t i, std::size_t j) noexcept {
         if (i == j) return;
         std::swap_ranges(row(i), row(i) + 2 * w, row(j));
         std::swap(sign[i], sign[j]);
     }
 };
+
+// Which generators, of those in one word, the Pauli `axis` anticommutes with at a qubit whose X
+// and Z bits are xs and zs: X meets the Z parts, Z the X parts, Y the parts that differ.
+Word anticommuting(Word xs, Word zs, std::uint8_t axis) noexcept { return axis == 0 ? zs : axis == 2 ? xs : xs ^ zs; }
+
+// --- The phases of the elimination, on the stabilisers as rows ---------------------------------
+
+// Where the elimination stands: the rows, which qubit each finished row is pinned to, and the
+// columns that got no X pivot.
+struct Elimination {
+    Rows rows;
+    std::vector<std::size_t> qubit_of;
+    std::vector<Word> not_pivot;
+    std::size_t m;
+    std::size_t rank = 0;
+
+    Elimination(std::size_t count, std::size_t words) : rows(count, words), qubit_of(count), not_pivot(words), m(count) {}
+};
+
+constexpr std::size_t kBlock = 8;
+
+// Pivots for up to kBlock columns from column c on, among the rows from e.rank on: each is
+// swapped to row rank + j and reduced against the block's earlier pivots (and they against it),
+// so that a row's bits at the block's pivot columns say which pivots take part in clearing it.
+// Columns with no pivot are marked in `not_pivot`. Returns how many were found; c advances.
+std::size_t find_block_pivots(Elimination& e, std::size_t& c, std::size_t (&pivots)[kBlock]) {
+    Rows& rows = e.rows;
+    std::size_t found = 0;
+    while (found < kBlock && c < e.m) {
+        std::size_t p = e.rank + found;
+        for (; p < e.m; ++p) {
+            bool bit = bits::test(rows.xs(p), c);
+            for (std::size_t j = 0; j < found; ++j)
+                if (bits::test(rows.xs(p), pivots[j])) bit ^= bits::test(rows.xs(e.rank + j), c);
+            if (bit) break;
+        }
+        if (p == e.m) {
+            bits::set(e.not_pivot.data(), c++);
+            continue;
+        }
+        for (std::size_t j = 0; j < found; ++j)
+            if (bits::test(rows.xs(p), pivots[j])) rows.multiply(p, e.rank + j);
+        rows.swap_rows(p, e.rank + found);
+        for (std::size_t j = 0; j < found; ++j)
+            if (bits::test(rows.xs(e.rank + j), c)) rows.multiply(e.rank + j, e.rank + found);
+        e.qubit_of[e.rank + found] = c;
+        pivots[found++] = c++;
+    }
+    return found;
+}
+
+// table[s] = the product of the block's pivot rows in the subset s, in Gray-code order.
+void build_block_table(Elimination& e, std::size_t found, Rows& table) {
+    const std::size_t w = e.rows.w;
+    std::fill_n(table.row(0), 2 * w, Word{0});
+    table.sign[0] = 0;
+    for (std::size_t g = 1; g < (std::size_t{1} << found); ++g) {
+        const std::size_t bit = static_cast<std::size_t>(std::countr_zero(g));
+        const std::size_t from = g ^ (std::size_t{1} << bit);
+        std::copy(table.row(from), table.row(from) + 2 * w, table.row(g));
+        table.sign[g] = table.sign[from];
+        table.multiply(g, e.rows.row(e.rank + bit), e.rows.sign[e.rank + bit]);
+    }
+}
+
+// Clears every row outside the block at all of the block's pivot columns with one product each.
+void clear_block_columns(Elimination& e, std::size_t found, const std::size_t (&pivots)[kBlock], Rows& table) {
+    Rows& rows = e.rows;
+    for (std::size_t i = 0; i < e.m; ++i) {
+        if (i >= e.rank && i < e.rank + found) continue;
+        std::size_t subset = 0;
+        for (std::size_t j = 0; j < found; ++j) subset |= std::size_t{bits::test(rows.xs(i), pivots[j])} << j;
+        if (subset != 0) rows.multiply(i, table.row(subset), table.sign[subset]);
+    }
+}
+
+// Gauss–Jordan on the X parts: rows [0, rank) get one pivot column each, cleared elsewhere.
+// Pivots are taken kBlock columns at a time, and every other row is cleared at all of a block's
+// pivot columns with one product, looked up in a table of the products of every subset of the
+// block's pivot rows (the four Russians' method): about m + 2^kBlock products per block
+// instead of m/2 per pivot.
+void eliminate_x(Elimination& e) {
+    Rows table(std::size_t{1} << kBlock, e.rows.w);
+    std::size_t c = 0;
+    while (c < e.m) {
+        std::size_t pivots[kBlock];
+        const std::size_t found = find_block_pivots(e, c, pivots);
+        if (found == 0) break;
+        build_block_table(e, found, table);
+        clear_block_columns(e, found, pivots, table);
+        e.rank += found;
+    }
+}
+
+// The rows left are Z strings. Commuting with the pivot rows, they have full rank on the columns
+// without a pivot: eliminate them there, clearing those columns from every row.
+void eliminate_z(Elimination& e) {
+    Rows& rows = e.rows;
+    std::size_t next = e.rank;
+    bits::for_each(std::span<const Word>(e.not_pivot.data(), rows.w), [&](std::uint64_t c) {
+        std::size_t p = next;
+        while (p < e.m && !bits::test(rows.zs(p), c)) ++p;
+        if (p == e.m) return;  // cannot happen for a valid tableau
+        rows.swap_rows(p, next);
+        for (std::size_t i = 0; i < e.m; ++i)
+            if (i != next && bits::test(rows.zs(i), c)) rows.multiply(i, next);
+        e.qubit_of[next++] = static_cast<std::size_t>(c);
+    });
+}
+
+// A Hadamard on every column without a pivot turns those Z strings into X_c Z…, and leaves every
+// row with the single X (or Y) at its own qubit: H Y H = -Y flips the sign there.
+void hadamard_off_pivot(Elimination& e) {
+    Rows& rows = e.rows;
+    for (std::size_t i = 0; i < e.m; ++i) {
+        Word* xs = rows.xs(i);
+        Word* zs = rows.zs(i);
+        unsigned ys = 0;
+        for (std::size_t t = 0; t < rows.w; ++t) {
+            const Word swap = e.not_pivot[t];
+            ys += static_cast<unsigned>(std::popcount(xs[t] & zs[t] & swap));
+            const Word diff = (xs[t] ^ zs[t]) & swap;
+            xs[t] ^= diff;
+            zs[t] ^= diff;
+        }
+        rows.sign[i] ^= static_cast<std::uint8_t>(ys & 1u);
+    }
+}
+
+// Row i is now ±P X-or-Y at q = qubit_of[i] times Z on q's neighbours. With D diagonal taking
+// it to X_q Z_N(q), the state is H_N D† |G⟩.
+void read_graph(Elimination& e, Tableau::GraphForm& out) {
+    for (std::size_t i = 0; i < e.m; ++i) {
+        const std::size_t q = e.qubit_of[i];
+        Word* adj = out.adjacency.data() + q * out.words;
+        std::copy(e.rows.zs(i), e.rows.zs(i) + out.words, adj);
+        const bool y = bits::test(adj, q);
+        bits::clear(adj, q);
+        const bool minus = e.rows.sign[i] != 0;
+        const Vop d = y ? (minus ? clifford::kSdag : clifford::kS) : (minus ? clifford::kPauliZ : clifford::kIdentity);
+        out.local[q] = bits::test(e.not_pivot.data(), q) ? clifford::product(clifford::kHadamard, d) : d;
+    }
+}
 
 }  // namespace
 
@@ -113,17 +260,10 @@ Tableau::Tableau(const Tableau& other) : m_(other.m_), cap_(other.cap_), words_(
     std::memcpy(data_.get(), other.data_.get(), total * sizeof(Word));
 }
 
-template <class F>
-void Tableau::for_used_words(F&& f) const noexcept {
-    const std::size_t used = bits::words_for(m_), half = cap_ / kWordBits;
-    for (std::size_t t = 0; t < used; ++t) f(t);
-    for (std::size_t t = half; t < half + used; ++t) f(t);
-}
-
 std::size_t Tableau::add_plus() noexcept {
     const std::size_t k = m_++;
-    bits::set(z(k), k);        // destabiliser Z_k
-    bits::set(x(k), cap_ + k);  // stabiliser X_k
+    z(k).assign(destabilizer(k), true);  // destabiliser Z_k
+    x(k).assign(stabilizer(k), true);    // stabiliser X_k
     return k;
 }
 
@@ -137,10 +277,8 @@ void Tableau::apply(std::size_t k, Vop c) noexcept {
         has_z[a] = img.axis != 0 ? ~Word{0} : 0;
         minus[a] = img.minus ? ~Word{0} : 0;
     }
-    Word* xs = x(k);
-    Word* zs = z(k);
-    Word* r = signs();
-    for_used_words([&](std::size_t t) {
+    const Column xs = x(k), zs = z(k), r = signs();
+    xs.each_word([&](std::size_t t) {
         const Word xo = xs[t], zo = zs[t];
         const Word px = xo & ~zo, py = xo & zo, pz = ~xo & zo;
         xs[t] = (px & has_x[0]) | (py & has_x[1]) | (pz & has_x[2]);
@@ -150,13 +288,9 @@ void Tableau::apply(std::size_t k, Vop c) noexcept {
 }
 
 void Tableau::apply_cz(std::size_t j, std::size_t k) noexcept {
-    Word* xj = x(j);
-    Word* xk = x(k);
-    Word* zj = z(j);
-    Word* zk = z(k);
-    Word* r = signs();
+    const Column xj = x(j), xk = x(k), zj = z(j), zk = z(k), r = signs();
     // X⊗Y and Y⊗X pick up a minus sign; every X part at one end adds a Z at the other.
-    for_used_words([&](std::size_t t) {
+    xj.each_word([&](std::size_t t) {
         r[t] ^= xj[t] & xk[t] & (zj[t] ^ zk[t]);
         zj[t] ^= xk[t];
         zk[t] ^= xj[t];
@@ -164,53 +298,52 @@ void Tableau::apply_cz(std::size_t j, std::size_t k) noexcept {
 }
 
 bool Tableau::random_outcome(std::size_t k, std::uint8_t axis) const noexcept {
-    // X anticommutes with the Z parts, Z with the X parts, Y with the parts that differ.
-    const std::size_t used = bits::words_for(m_), half = cap_ / kWordBits;
-    const Word* xs = x(k) + half;
-    const Word* zs = z(k) + half;
-    for (std::size_t t = 0; t < used; ++t) {
-        const Word hit = axis == 0 ? zs[t] : axis == 2 ? xs[t] : xs[t] ^ zs[t];
-        if (hit != 0) return true;
-    }
+    const std::span<const Word> xs = x(k).stabilizers(), zs = z(k).stabilizers();
+    for (std::size_t t = 0; t < xs.size(); ++t)
+        if (anticommuting(xs[t], zs[t], axis) != 0) return true;
     return false;
 }
 
-namespace {
-// Which generators, of those in `t`'s words, the Pauli `axis` anticommutes with at a qubit whose
-// X and Z bits are xs and zs: X meets the Z parts, Z the X parts, Y the parts that differ.
-Word anticommuting(Word xs, Word zs, std::uint8_t axis) noexcept { return axis == 0 ? zs : axis == 2 ? xs : xs ^ zs; }
-}  // namespace
-
 bool Tableau::certain_outcome(std::size_t k, std::uint8_t axis) const {
     // The stabilisers whose destabilisers anticommute with the Pauli multiply to it.
-    const std::size_t used = bits::words_for(m_);
-    std::vector<Word> mask(used);
-    for (std::size_t t = 0; t < used; ++t) mask[t] = anticommuting(x(k)[t], z(k)[t], axis);
+    const std::span<const Word> xs = x(k).destabilizers(), zs = z(k).destabilizers();
+    std::vector<Word> mask(xs.size());
+    for (std::size_t t = 0; t < xs.size(); ++t) mask[t] = anticommuting(xs[t], zs[t], axis);
     return product_is_negative(mask.data());
 }
 
 int Tableau::expectation(std::span<const std::pair<std::size_t, std::uint8_t>> paulis) const {
-    const std::size_t used = bits::words_for(m_), half = cap_ / kWordBits;
+    const std::size_t used = used_words();
     std::vector<Word> hits(used), mask(used);
-    for (const auto& [k, axis] : paulis)
+    for (const auto& [k, axis] : paulis) {
+        const ConstColumn xs = x(k), zs = z(k);
         for (std::size_t t = 0; t < used; ++t) {
-            hits[t] ^= anticommuting(x(k)[half + t], z(k)[half + t], axis);
-            mask[t] ^= anticommuting(x(k)[t], z(k)[t], axis);
+            hits[t] ^= anticommuting(xs.stabilizers()[t], zs.stabilizers()[t], axis);
+            mask[t] ^= anticommuting(xs.destabilizers()[t], zs.destabilizers()[t], axis);
         }
+    }
     // Anticommuting with a stabiliser, the product is measured at random.
     if (std::any_of(hits.begin(), hits.end(), [](Word w) { return w != 0; })) return 0;
     return product_is_negative(mask.data()) ? -1 : 1;
 }
 
+std::uint64_t Tableau::cut_rank(std::span<const std::size_t> side) const {
+    const std::size_t used = used_words();
+    std::vector<Word> columns(2 * side.size() * used);
+    Word* at = columns.data();
+    for (const std::size_t k : side)
+        for (const ConstColumn c : {x(k), z(k)}) at = std::copy_n(c.stabilizers().data(), used, at);
+    return bit_rank(columns.data(), 2 * side.size(), used) - side.size();
+}
+
 bool Tableau::product_is_negative(const Word* mask) const noexcept {
-    const std::size_t used = bits::words_for(m_), half = cap_ / kWordBits;
+    const std::size_t used = used_words();
     // The product's phase column by column: with P_i = i^{x z} X^x Z^z, the ordered product at
     // one qubit is i^{Σ x z} (-1)^{Σ_{i<i'} z_i x_i'} X^{⊕x} Z^{⊕z}, and X^a Z^b = i^{-ab} times
     // the Hermitian Pauli.
     unsigned phase = 0;
     for (std::size_t j = 0; j < m_; ++j) {
-        const Word* xs = x(j) + half;
-        const Word* zs = z(j) + half;
+        const std::span<const Word> xs = x(j).stabilizers(), zs = z(j).stabilizers();
         unsigned both = 0, crossings = 0, xsum = 0, zsum = 0;
         Word carry = 0;  // parity of the Z bits taken before this word
         for (std::size_t t = 0; t < used; ++t) {
@@ -228,30 +361,39 @@ bool Tableau::product_is_negative(const Word* mask) const noexcept {
         phase += both + 2 * crossings + 3 * ((xsum & zsum) & 1u);
     }
     unsigned minus = 0;
-    const Word* r = signs() + half;
+    const std::span<const Word> r = signs().stabilizers();
     for (std::size_t t = 0; t < used; ++t) minus += static_cast<unsigned>(std::popcount(r[t] & mask[t]));
     return ((minus + ((phase & 3u) >> 1)) & 1u) != 0;
 }
 
+// --- Measurement, in five phases --------------------------------------------------------------
+
 void Tableau::measure_z_and_remove(std::size_t k, bool outcome) {
-    const std::size_t half = cap_ / kWordBits, used = bits::words_for(m_);
-    const std::uint64_t none = ~std::uint64_t{0};
-    std::uint64_t p = none;
-    for (std::size_t t = 0; t < used && p == none; ++t)
-        if (x(k)[half + t] != 0) p = bits::lowest(t, x(k)[half + t]);
-    const std::uint64_t sp = cap_ + p;  // the stabiliser that anticommutes with Z_k
-    // Every other generator with an X part at k is multiplied by it: column by column, with the
-    // phase of each product counted per generator lane as in multiply_into.
+    const std::size_t p = anticommuting_stabilizer(k);
+    multiply_by_stabilizer(k, p);  // the only phase that allocates, before any change
+    pair_with_outcome(k, p, outcome);
+    take_z_off(k, p, outcome);
+    drop_qubit(k, p);
+}
+
+std::size_t Tableau::anticommuting_stabilizer(std::size_t k) const noexcept {
+    return static_cast<std::size_t>(bits::first(x(k).stabilizers()));
+}
+
+// Every other generator with an X part at k is multiplied by stabiliser p: column by column,
+// with the phase of each product counted per generator lane as in multiply_into.
+void Tableau::multiply_by_stabilizer(std::size_t k, std::size_t p) {
+    const Generator sp = stabilizer(p);
     std::vector<Word> others(words_), lo(words_), hi(words_);
-    std::copy(x(k), x(k) + words_, others.begin());
-    bits::clear(others.data(), sp);
-    bits::clear(others.data(), p);
+    const Column xk = x(k);
+    xk.each_word([&](std::size_t t) { others[t] = xk[t]; });
+    bits::clear(others.data(), sp.bit);
+    bits::clear(others.data(), destabilizer(p).bit);
     for (std::size_t j = 0; j < m_; ++j) {
-        const bool px = bits::test(x(j), sp), pz = bits::test(z(j), sp);
+        const Column xs = x(j), zs = z(j);
+        const bool px = xs.test(sp), pz = zs.test(sp);
         if (!px && !pz) continue;
-        Word* xs = x(j);
-        Word* zs = z(j);
-        for_used_words([&](std::size_t t) {
+        xs.each_word([&](std::size_t t) {
             const Word gx = xs[t], gz = zs[t], g = others[t];
             Word up, down;
             if (px && !pz) {  // ZX = iY, YX = -iZ
@@ -275,197 +417,106 @@ void Tableau::measure_z_and_remove(std::size_t k, bool outcome) {
         });
     }
     // The products commute, so their phases are ±1: hi holds the minus signs.
-    Word* r = signs();
-    const Word sign_p = bits::test(r, sp) ? ~Word{0} : 0;
-    for_used_words([&](std::size_t t) { r[t] ^= hi[t] ^ (others[t] & sign_p); });
-    // The destabiliser paired with it becomes the old stabiliser, which becomes ±Z_k.
-    for (std::size_t j = 0; j < m_; ++j) {
-        for (Word* v : {x(j), z(j)}) {
-            if (bits::test(v, sp)) bits::set(v, p); else bits::clear(v, p);
-            bits::clear(v, sp);
-        }
-    }
-    if (bits::test(r, sp)) bits::set(r, p); else bits::clear(r, p);
-    bits::set(z(k), sp);
-    if (outcome) bits::set(r, sp); else bits::clear(r, sp);
-    // Z parts at k elsewhere are taken off by multiplying with ±Z_k, so that only the pair p
-    // acts on k; then the last pair and the last qubit move into the places of p and k.
-    Word* zk = z(k);
+    const Column r = signs();
+    const Word sign_p = r.test(sp) ? ~Word{0} : 0;
+    r.each_word([&](std::size_t t) { r[t] ^= hi[t] ^ (others[t] & sign_p); });
+}
+
+// The destabiliser paired with stabiliser p becomes the old stabiliser, which becomes ±Z_k.
+void Tableau::pair_with_outcome(std::size_t k, std::size_t p, bool outcome) noexcept {
+    const Generator dp = destabilizer(p), sp = stabilizer(p);
+    for (std::size_t j = 0; j < m_; ++j)
+        for (const Column v : {x(j), z(j)}) v.move(sp, dp);
+    signs().move(sp, dp);
+    z(k).assign(sp, true);
+    signs().assign(sp, outcome);
+}
+
+// Z parts at k elsewhere are taken off by multiplying with ±Z_k, so that only the pair p acts on k.
+void Tableau::take_z_off(std::size_t k, std::size_t p, bool outcome) noexcept {
+    const Column zk = z(k), r = signs();
     const Word flip = outcome ? ~Word{0} : 0;
-    for_used_words([&](std::size_t t) {
+    zk.each_word([&](std::size_t t) {
         Word hit = zk[t];
-        if (t == bits::word_of(sp)) hit &= ~bits::bit_of(sp);
-        if (t == bits::word_of(p)) hit &= ~bits::bit_of(p);
+        for (const Generator g : {destabilizer(p), stabilizer(p)})
+            if (t == bits::word_of(g.bit)) hit &= ~bits::bit_of(g.bit);
         r[t] ^= hit & flip;
         zk[t] ^= hit;
     });
+}
+
+// The last pair and the last qubit move into the places of p and k.
+void Tableau::drop_qubit(std::size_t k, std::size_t p) noexcept {
     const std::size_t last = m_ - 1;
-    const auto move_bit = [&](Word* v, std::uint64_t from, std::uint64_t to) {
-        if (bits::test(v, from)) bits::set(v, to); else bits::clear(v, to);
-        bits::clear(v, from);
-    };
-    for (std::size_t j = 0; j < m_; ++j)
-        for (Word* v : {x(j), z(j)}) {
-            if (p != last) {
-                move_bit(v, last, p);
-                move_bit(v, cap_ + last, sp);
-            } else {
-                bits::clear(v, p);
-                bits::clear(v, sp);
-            }
+    const auto retire = [&](const Column v) {
+        if (p != last) {
+            v.move(destabilizer(last), destabilizer(p));
+            v.move(stabilizer(last), stabilizer(p));
+        } else {
+            v.assign(destabilizer(p), false);
+            v.assign(stabilizer(p), false);
         }
-    if (p != last) {
-        move_bit(r, last, p);
-        move_bit(r, cap_ + last, sp);
-    } else {
-        bits::clear(r, p);
-        bits::clear(r, sp);
+    };
+    for (std::size_t j = 0; j < m_; ++j) {
+        retire(x(j));
+        retire(z(j));
     }
+    retire(signs());
     if (k != last) {
-        std::copy(x(last), x(last) + words_, x(k));
-        std::copy(z(last), z(last) + words_, z(k));
+        x(k).copy_from(x(last));
+        z(k).copy_from(z(last));
     }
-    std::fill_n(x(last), words_, Word{0});
-    std::fill_n(z(last), words_, Word{0});
+    x(last).clear();
+    z(last).clear();
     --m_;
 }
 
 void Tableau::append(const Tableau& other) noexcept {
     const std::size_t base = m_, mo = other.m_;
-    const std::size_t half_other = other.cap_ / kWordBits;
-    const auto copy_vector = [&](Word* dst, const Word* src) {
-        or_bits(dst, base, src, mo);
-        or_bits(dst, cap_ + base, src + half_other, mo);
+    const auto copy_column = [&](const Column dst, const ConstColumn src) {
+        or_bits(dst.destabilizer_words(), base, src.destabilizer_words(), mo);
+        or_bits(dst.stabilizer_words(), base, src.stabilizer_words(), mo);
     };
     for (std::size_t k = 0; k < mo; ++k) {
-        copy_vector(x(base + k), other.x(k));
-        copy_vector(z(base + k), other.z(k));
+        copy_column(x(base + k), other.x(k));
+        copy_column(z(base + k), other.z(k));
     }
-    copy_vector(signs(), other.signs());
+    copy_column(signs(), other.signs());
     m_ += mo;
 }
 
 bool operator==(const Tableau& a, const Tableau& b) noexcept {
     if (a.m_ != b.m_) return false;
-    const std::size_t used = bits::words_for(a.m_);
-    const auto same = [&](const Word* p, const Word* q) {
-        return std::equal(p, p + used, q) &&
-               std::equal(p + a.cap_ / kWordBits, p + a.cap_ / kWordBits + used, q + b.cap_ / kWordBits);
+    const auto same = [](const ConstColumn p, const ConstColumn q) {
+        return std::ranges::equal(p.destabilizers(), q.destabilizers()) &&
+               std::ranges::equal(p.stabilizers(), q.stabilizers());
     };
     for (std::size_t k = 0; k < a.m_; ++k)
         if (!same(a.x(k), b.x(k)) || !same(a.z(k), b.z(k))) return false;
     return same(a.signs(), b.signs());
 }
 
+// --- The graph form, in five phases ------------------------------------------------------------
+
+void Tableau::write_stabilizer_rows(Word* rows, std::size_t w, std::uint8_t* sign) const noexcept {
+    // Column k's stabiliser bit i is row i's bit k.
+    for (std::size_t k = 0; k < m_; ++k) {
+        bits::for_each(x(k).stabilizers(), [&](std::uint64_t i) { bits::set(rows + 2 * w * i, k); });
+        bits::for_each(z(k).stabilizers(), [&](std::uint64_t i) { bits::set(rows + 2 * w * i + w, k); });
+    }
+    const ConstColumn r = signs();
+    for (std::size_t i = 0; i < m_; ++i) sign[i] = r.test(stabilizer(i)) ? 1 : 0;
+}
+
 Tableau::GraphForm Tableau::graph_form() const {
-    const std::size_t m = m_, half = cap_ / kWordBits;
-    const std::size_t used = bits::words_for(m), w = (used + kLanes - 1) / kLanes * kLanes;
-    Rows rows{w, std::vector<Word>(2 * w * m), std::vector<std::uint8_t>(m)};
+    const std::size_t m = m_, w = (used_words() + kLanes - 1) / kLanes * kLanes;
+    Elimination e(m, w);
     GraphForm out{w, std::vector<Word>(w * m), std::vector<Vop>(m)};
-    std::vector<std::size_t> qubit_of(m);
-    std::vector<Word> not_pivot(w);
-
-    // The stabilisers as rows: column k's bit cap + i is row i's bit k.
-    for (std::size_t k = 0; k < m; ++k) {
-        bits::for_each(std::span<const Word>(x(k) + half, used), [&](std::uint64_t i) { bits::set(rows.xs(i), k); });
-        bits::for_each(std::span<const Word>(z(k) + half, used), [&](std::uint64_t i) { bits::set(rows.zs(i), k); });
-    }
-    for (std::size_t i = 0; i < m; ++i) rows.sign[i] = bits::test(signs(), cap_ + i) ? 1 : 0;
-
-    // Gauss–Jordan on the X parts: rows [0, rank) get one pivot column each, cleared elsewhere.
-    // Pivots are taken kBlock columns at a time, and every other row is cleared at all of a
-    // block's pivot columns with one product, looked up in a table of the products of every
-    // subset of the block's pivot rows (the four Russians' method): about m + 2^kBlock products
-    // per block instead of m/2 per pivot.
-    constexpr std::size_t kBlock = 8;
-    Rows table{w, std::vector<Word>(2 * w << kBlock), std::vector<std::uint8_t>(std::size_t{1} << kBlock)};
-    std::size_t rank = 0;
-    std::size_t c = 0;
-    while (c < m) {
-        std::size_t pivots[kBlock];
-        std::size_t found = 0;
-        // Block pivots are reduced against each other, so a row's bit at pivot column j says
-        // whether pivot j takes part in clearing it.
-        while (found < kBlock && c < m) {
-            std::size_t p = rank + found;
-            for (; p < m; ++p) {
-                bool bit = bits::test(rows.xs(p), c);
-                for (std::size_t j = 0; j < found; ++j)
-                    if (bits::test(rows.xs(p), pivots[j])) bit ^= bits::test(rows.xs(rank + j), c);
-                if (bit) break;
-            }
-            if (p == m) {
-                bits::set(not_pivot.data(), c++);
-                continue;
-            }
-            for (std::size_t j = 0; j < found; ++j)
-                if (bits::test(rows.xs(p), pivots[j])) rows.multiply(p, rank + j);
-            rows.swap_rows(p, rank + found);
-            for (std::size_t j = 0; j < found; ++j)
-                if (bits::test(rows.xs(rank + j), c)) rows.multiply(rank + j, rank + found);
-            qubit_of[rank + found] = c;
-            pivots[found++] = c++;
-        }
-        if (found == 0) break;
-        // table[s] = the product of the block's pivot rows in the subset s, in Gray-code order.
-        std::fill_n(table.row(0), 2 * w, Word{0});
-        table.sign[0] = 0;
-        for (std::size_t g = 1; g < (std::size_t{1} << found); ++g) {
-            const std::size_t bit = static_cast<std::size_t>(std::countr_zero(g));
-            const std::size_t from = g ^ (std::size_t{1} << bit);
-            std::copy(table.row(from), table.row(from) + 2 * w, table.row(g));
-            const unsigned phase = multiply_into(table.row(g), rows.row(rank + bit), w);
-            table.sign[g] = table.sign[from] ^ rows.sign[rank + bit] ^ static_cast<std::uint8_t>(phase >> 1);
-        }
-        for (std::size_t i = 0; i < m; ++i) {
-            if (i >= rank && i < rank + found) continue;
-            std::size_t subset = 0;
-            for (std::size_t j = 0; j < found; ++j) subset |= std::size_t{bits::test(rows.xs(i), pivots[j])} << j;
-            if (subset == 0) continue;
-            const unsigned phase = multiply_into(rows.row(i), table.row(subset), w);
-            rows.sign[i] ^= table.sign[subset] ^ static_cast<std::uint8_t>(phase >> 1);
-        }
-        rank += found;
-    }
-    // The rows left are Z strings. Commuting with the pivot rows, they have full rank on the
-    // columns without a pivot: eliminate them there, clearing those columns from every row.
-    std::size_t next = rank;
-    bits::for_each(std::span<const Word>(not_pivot.data(), w), [&](std::uint64_t c) {
-        std::size_t p = next;
-        while (p < m && !bits::test(rows.zs(p), c)) ++p;
-        if (p == m) return;  // cannot happen for a valid tableau
-        rows.swap_rows(p, next);
-        for (std::size_t i = 0; i < m; ++i)
-            if (i != next && bits::test(rows.zs(i), c)) rows.multiply(i, next);
-        qubit_of[next++] = static_cast<std::size_t>(c);
-    });
-    // A Hadamard on every column without a pivot turns those Z strings into X_c Z…, and leaves
-    // every row with the single X (or Y) at its own qubit: H Y H = -Y flips the sign there.
-    for (std::size_t i = 0; i < m; ++i) {
-        Word* xs = rows.xs(i);
-        Word* zs = rows.zs(i);
-        unsigned ys = 0;
-        for (std::size_t t = 0; t < w; ++t) {
-            const Word swap = not_pivot[t];
-            ys += static_cast<unsigned>(std::popcount(xs[t] & zs[t] & swap));
-            const Word diff = (xs[t] ^ zs[t]) & swap;
-            xs[t] ^= diff;
-            zs[t] ^= diff;
-        }
-        rows.sign[i] ^= static_cast<std::uint8_t>(ys & 1u);
-    }
-    // Row i is now ±P X-or-Y at q = qubit_of[i] times Z on q's neighbours. With D diagonal
-    // taking it to X_q Z_N(q), the state is H_N D† |G⟩.
-    for (std::size_t i = 0; i < m; ++i) {
-        const std::size_t q = qubit_of[i];
-        Word* adj = out.adjacency.data() + q * w;
-        std::copy(rows.zs(i), rows.zs(i) + w, adj);
-        const bool y = bits::test(adj, q);
-        bits::clear(adj, q);
-        const bool minus = rows.sign[i] != 0;
-        const Vop e = y ? (minus ? clifford::kSdag : clifford::kS) : (minus ? clifford::kPauliZ : clifford::kIdentity);
-        out.local[q] = bits::test(not_pivot.data(), q) ? clifford::product(clifford::kHadamard, e) : e;
-    }
+    write_stabilizer_rows(e.rows.bits.data(), w, e.rows.sign.data());
+    eliminate_x(e);
+    eliminate_z(e);
+    hadamard_off_pivot(e);
+    read_graph(e, out);
     return out;
 }
 

@@ -126,7 +126,6 @@ struct EntangledGroup {
     using Args = OneIndex;
     using Result = std::vector<std::uint64_t>;
     static constexpr Access kAccess = Access::shared;
-    static constexpr bool kChoosesForm = true;  // moves back only q's group
     using Prepared = NothingToPrepare;
     template <class Object>
     static Result run(Object& sim, const Args& a) {
@@ -142,7 +141,6 @@ struct Peek {
     using Args = IndexSet;
     using Result = std::vector<PeekResult>;
     static constexpr Access kAccess = Access::shared;
-    static constexpr bool kChoosesForm = true;  // measures in tableaux and puts them back
     // Measures on the register itself and puts it back before returning (engine/peek.h); the
     // interpreter lock keeps anyone else from seeing it in between.
     template <class Object>
@@ -174,9 +172,6 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
             if (!borrow) return nullptr;
             typename Op::Args a;
             if (!a.convert(D, argv, SizeOf{sim->reg})) return nullptr;
-            // Readers see graph form; gates, measurements, peeks and groups choose it for what
-            // they touch.
-            if constexpr (Op::kAccess == Access::shared && !requires { Op::kChoosesForm; }) sim->reg.graph_form();
             result = Op::run(*sim, a);
         }
         return Op::to_python(std::move(result), prepared);

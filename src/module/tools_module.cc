@@ -16,6 +16,10 @@ namespace {
 PyMethodDef g_functions[] = {
     {"_restore", tools_restore, METH_O,
      "_restore(data, /)\n--\n\nThe simulator a pickled payload describes (what unpickling calls)."},
+    {"_set_form_policy", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tools_set_form_policy)),
+     METH_FASTCALL,
+     "_set_form_policy(simulator, policy, /)\n--\n\nFor tests: how `simulator` holds its entangled groups from now on,\n"
+     "'automatic' (the default), 'graph', 'tableau' or 'thrash'. Results do not depend on it."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,7 +10,9 @@
 #include "engine/build.h"
 #include "engine/entropy.h"
 #include "engine/fault.h"
+#include "engine/graph_view.h"
 #include "engine/local_complement.h"
+#include "engine/moves.h"
 #include "engine/random.h"
 #include "engine/readout.h"
 #include "engine/register.h"
@@ -35,10 +37,20 @@ struct ToolsObject {
     std::optional<ChaCha12Rng> stream;  // a seeded simulator's own
 
     static ToolsObject* receiver(PyObject* self) { return checked_receiver<ToolsObject>(self, g_tools, "Simulator"); }
-    /// A seeded simulator draws from its own stream, any other from the calling thread's.
+    /// A seeded simulator draws from its own stream, any other from the calling thread's. A call
+    /// that fails leaves the stream where it was, so that later outcomes are those the call's
+    /// absence would have given.
     template <class F>
     decltype(auto) with_random(F&& f) {
-        if (stream) return f(*stream);
+        if (stream) {
+            const std::uint64_t position = stream->position();
+            try {
+                return f(*stream);
+            } catch (...) {
+                stream->seek(position);
+                throw;
+            }
+        }
         ThreadRandom rng;
         return f(rng);
     }
@@ -185,44 +197,41 @@ PyObject* to_int(T value) {
         return PyLong_FromUnsignedLongLong(value);
 }
 
-// Reads one number off the register: off q's graph form, moving back only its group, or, for
-// what a tableau answers too, wherever q is held.
-template <class T, T (*Read)(const Register&, const OneIndex&), bool kReadsGraph = true>
-struct IndexQuery {
+// Reads one number about q off the graph of q's group (a graph view around q).
+template <class T, T (*Read)(const GraphView&, std::uint64_t)>
+struct GraphQuery {
     using Args = OneIndex;
     using Result = T;
     static constexpr Access kAccess = Access::shared;
-    static constexpr bool kChoosesForm = true;
     using Prepared = NothingToPrepare;
-    static T run(ToolsObject& sim, const Args& a) {
-        check_index(sim.reg.size(), a.q);
-        if constexpr (kReadsGraph) sim.reg.graph_form_of(a.q);
-        return Read(sim.reg, a);
-    }
+    static T run(ToolsObject& sim, const Args& a) { return Read(GraphView::around(sim.reg, a.q), a.q); }
     static PyObject* to_python(T value, Prepared&) { return to_int(value); }
 };
 
-unsigned read_vop(const Register& reg, const OneIndex& a) { return reg.vop(a.q); }
-std::uint64_t read_degree(const Register& reg, const OneIndex& a) { return reg.degree(a.q); }
+unsigned read_vop(const GraphView& view, std::uint64_t q) { return view.vop(q); }
+std::uint64_t read_degree(const GraphView& view, std::uint64_t q) { return view.degree(q); }
+
+// What measuring q along A is certain to give, read where q is held.
 template <clifford::Axis A>
-int read_certain(const Register& reg, const OneIndex& a) {
-    return certain_outcome(reg, a.q, A);
-}
-template <clifford::Axis A>
-using CertainQuery = IndexQuery<int, read_certain<A>, false>;
+struct CertainQuery {
+    using Args = OneIndex;
+    using Result = int;
+    static constexpr Access kAccess = Access::shared;
+    using Prepared = NothingToPrepare;
+    static int run(ToolsObject& sim, const Args& a) { return certain_outcome(sim.reg, a.q, A); }
+    static PyObject* to_python(int value, Prepared&) { return PyLong_FromLong(value); }
+};
 
 struct Neighbours {
     using Args = OneIndex;
     using Result = std::vector<std::uint64_t>;
     static constexpr Access kAccess = Access::shared;
-    static constexpr bool kChoosesForm = true;  // moves back only q's group
     using Prepared = NothingToPrepare;
     static Result run(ToolsObject& sim, const Args& a) {
-        check_index(sim.reg.size(), a.q);
-        sim.reg.graph_form_of(a.q);
+        const GraphView view = GraphView::around(sim.reg, a.q);
         Result out;
-        out.reserve(static_cast<std::size_t>(sim.reg.degree(a.q)));
-        sim.reg.for_each_neighbour(a.q, [&](std::uint64_t w) { out.push_back(w); });
+        out.reserve(static_cast<std::size_t>(view.degree(a.q)));
+        view.for_each_neighbour(a.q, [&](std::uint64_t w) { out.push_back(w); });
         return out;
     }
     static PyObject* to_python(const Result& r, Prepared&) { return int_list(r); }
@@ -236,11 +245,12 @@ struct Vops {
     // A bytes object holds no references, so making it runs no Python code: it can be filled
     // while the register is borrowed, and the only copy is the output itself.
     static Ref run(ToolsObject& sim, const Args&) {
-        const std::uint64_t n = sim.reg.size();
+        const GraphView view = GraphView::whole(sim.reg);
+        const std::uint64_t n = view.size();
         Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n)));
         if (!bytes) throw std::bad_alloc();
         char* out = PyBytes_AS_STRING(bytes.get());
-        for (std::uint64_t v = 0; v < n; ++v) out[v] = static_cast<char>(sim.reg.vop(v));
+        for (std::uint64_t v = 0; v < n; ++v) out[v] = static_cast<char>(view.vop(v));
         return bytes;
     }
     static PyObject* to_python(Ref bytes, Prepared&) {
@@ -259,11 +269,12 @@ struct Edges {
     using Prepared = NothingToPrepare;
     static_assert(sizeof(unsigned) == sizeof(Id), "format 'I' is the width of an id");
     static Result run(ToolsObject& sim, const Args&) {
-        const std::uint64_t count = edge_count(sim.reg);
+        const GraphView view = GraphView::whole(sim.reg);
+        const std::uint64_t count = view.edge_count();
         Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(8 * count)));
         if (!bytes) throw std::bad_alloc();
         char* out = PyBytes_AS_STRING(bytes.get());
-        for_each_edge(sim.reg, [&](std::uint64_t u, std::uint64_t v) {
+        view.for_each_edge([&](std::uint64_t u, std::uint64_t v) {
             const Id pair[2] = {static_cast<Id>(u), static_cast<Id>(v)};
             std::memcpy(out, pair, sizeof pair);
             out += sizeof pair;
@@ -299,11 +310,12 @@ struct ToNetworkx {
         }
     };
     static Result run(ToolsObject& sim, const Args&) {
+        const GraphView view = GraphView::whole(sim.reg);
         Result r;
-        r.vops.resize(static_cast<std::size_t>(sim.reg.size()));
-        for (std::uint64_t v = 0; v < sim.reg.size(); ++v) r.vops[v] = sim.reg.vop(v);
-        r.ends.reserve(static_cast<std::size_t>(2 * edge_count(sim.reg)));
-        for_each_edge(sim.reg, [&](std::uint64_t u, std::uint64_t v) {
+        r.vops.resize(static_cast<std::size_t>(view.size()));
+        for (std::uint64_t v = 0; v < view.size(); ++v) r.vops[v] = view.vop(v);
+        r.ends.reserve(static_cast<std::size_t>(2 * view.edge_count()));
+        view.for_each_edge([&](std::uint64_t u, std::uint64_t v) {
             r.ends.push_back(static_cast<Id>(u));
             r.ends.push_back(static_cast<Id>(v));
         });
@@ -351,13 +363,14 @@ struct Stabilizers {
                                            " characters, more than the " + std::to_string(kMaxStabilizerCharacters) +
                                            " this method returns: ask for fewer qubits, or read the graph itself "
                                            "with edges() and vops()");
+        const GraphView view = a.all ? GraphView::whole(sim.reg) : GraphView::around(sim.reg, a.qubits);
         Result out;
         out.reserve(static_cast<std::size_t>(count));
         for (std::uint64_t i = 0; i < count; ++i) {
             const std::uint64_t q = a.all ? i : a.qubits[i];
             Ref text(PyUnicode_New(static_cast<Py_ssize_t>(n + 1), 127));
             if (!text) throw std::bad_alloc();
-            write_stabilizer(sim.reg, q, static_cast<char*>(PyUnicode_DATA(text.get())));
+            write_stabilizer(view, q, static_cast<char*>(PyUnicode_DATA(text.get())));
             out.push_back(std::move(text));
         }
         return out;
@@ -375,7 +388,6 @@ struct Expectation {
     using Args = PauliProduct;
     using Result = int;
     static constexpr Access kAccess = Access::shared;
-    static constexpr bool kChoosesForm = true;  // reads tableaux where they are
     using Prepared = NothingToPrepare;
     static int run(ToolsObject& sim, const Args& a) { return expectation(sim.reg, a.terms, a.negated); }
     static PyObject* to_python(int value, Prepared&) { return PyLong_FromLong(value); }
@@ -388,7 +400,8 @@ struct LocalComplement {
     using Prepared = NothingToPrepare;
     static Unit run(ToolsObject& sim, const Args& a) {
         check_index(sim.reg.size(), a.q);
-        sim.reg.graph_form_of(a.q);
+        // The complementation rewrites the graph: q's group comes back to graph form first.
+        group_to_graph(sim.reg, a.q);
         local_complement(sim.reg, a.q);
         return {};
     }
@@ -399,7 +412,6 @@ struct Entropy {
     using Args = Region;
     using Result = std::uint64_t;
     static constexpr Access kAccess = Access::shared;
-    static constexpr bool kChoosesForm = true;  // ranks tableaux where they are
     using Prepared = NothingToPrepare;
     static std::uint64_t run(ToolsObject& sim, const Args& a) { return cut_rank(sim.reg, a.mask); }
     static PyObject* to_python(std::uint64_t value, Prepared&) { return PyLong_FromUnsignedLongLong(value); }
@@ -429,13 +441,14 @@ struct Reduce {
     static constexpr Access kAccess = Access::shared;
     using Prepared = NothingToPrepare;
     static Ref run(ToolsObject& sim, const Args&) {
-        const std::uint64_t edges = edge_count(sim.reg);
+        const GraphView view = GraphView::whole(sim.reg);
+        const std::uint64_t edges = view.edge_count();
         std::optional<StreamState> stream;
         if (sim.stream) stream = StreamState{sim.stream->key(), sim.stream->position()};
-        const std::size_t size = snapshot_size(sim.reg.size(), edges, stream.has_value());
+        const std::size_t size = snapshot_size(view, edges, stream.has_value());
         Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
         if (!bytes) throw std::bad_alloc();
-        write_snapshot(sim.reg, edges, stream ? &*stream : nullptr,
+        write_snapshot(view, edges, stream ? &*stream : nullptr,
                        {reinterpret_cast<std::byte*>(PyBytes_AS_STRING(bytes.get())), size});
         return bytes;
     }
@@ -549,7 +562,7 @@ PyMethodDef g_methods[] = {
                      "Returns {qubit: Outcome}. This is a sample, not an expectation: for a chosen axis, use\n"
                      "peek_x, peek_y, peek_z or expectation. Cost: the measurements, and as much again to put\n"
                      "the state back."),
-    def<kVop, IndexQuery<unsigned, read_vop>>(
+    def<kVop, GraphQuery<unsigned, read_vop>>(
         "vop($self, qubit)\n--\n\n"
         "The vertex operator of `qubit`, an int from 0 to 23 (0 is the identity, 10 the Hadamard;\n"
         "the user guide has the table). O(1)."),
@@ -557,7 +570,7 @@ PyMethodDef g_methods[] = {
         "neighbours($self, qubit)\n--\n\n"
         "The neighbours of `qubit` in the graph, as a sorted list. O(deg(qubit)), or O(n/64) for\n"
         "a qubit of very many neighbours."),
-    def<kDegree, IndexQuery<std::uint64_t, read_degree>>(
+    def<kDegree, GraphQuery<std::uint64_t, read_degree>>(
         "degree($self, qubit)\n--\n\nThe number of neighbours of `qubit`. O(1)."),
     def<kVops, Vops>("vops($self)\n--\n\n"
                      "The vertex operators of all qubits: a read-only memoryview of n bytes (format 'B'),\n"
@@ -707,8 +720,7 @@ PyObject* tools_repr(PyObject* self) noexcept {
         ToolsObject* sim = as_tools(self);
         Borrow<Access::shared> borrow(sim->borrow_flag);
         if (!borrow) return nullptr;
-        sim->reg.graph_form();
-        const unsigned long long n = sim->reg.size(), e = edge_count(sim->reg);
+        const unsigned long long n = sim->reg.size(), e = GraphView::whole(sim->reg).edge_count();
         return PyUnicode_FromFormat("<tessaryn_tools.Simulator: %llu qubit%s, %llu edge%s, %s>", n, n == 1 ? "" : "s",
                                     e, e == 1 ? "" : "s", sim->stream ? "seeded" : "unseeded");
     });
@@ -725,8 +737,7 @@ PyObject* get_num_edges(PyObject* self, void*) noexcept {
         ToolsObject* sim = as_tools(self);
         Borrow<Access::shared> borrow(sim->borrow_flag);
         if (!borrow) return nullptr;
-        sim->reg.graph_form();
-        return PyLong_FromUnsignedLongLong(edge_count(sim->reg));
+        return PyLong_FromUnsignedLongLong(GraphView::whole(sim->reg).edge_count());
     });
 }
 
@@ -775,6 +786,32 @@ PyObject* tools_restore(PyObject*, PyObject* data) noexcept {
         PyTypeObject* type = tools_simulator_type();
         if (type == nullptr) return nullptr;
         return new_simulator(type, std::move(restored.reg), std::move(stream));
+    });
+}
+
+PyObject* tools_set_form_policy(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    return trampoline<kOrdinary>([&]() -> PyObject* {
+        if (nargs != 2) {
+            PyErr_Format(PyExc_TypeError, "_set_form_policy() takes 2 positional arguments (%zd given)", nargs);
+            return nullptr;
+        }
+        ToolsObject* sim = ToolsObject::receiver(args[0]);
+        if (sim == nullptr) return nullptr;
+        static constexpr std::pair<const char*, FormPolicy> kPolicies[] = {{"automatic", FormPolicy::automatic},
+                                                                           {"graph", FormPolicy::graph},
+                                                                           {"tableau", FormPolicy::tableau},
+                                                                           {"thrash", FormPolicy::thrash}};
+        const char* name = PyUnicode_Check(args[1]) ? PyUnicode_AsUTF8(args[1]) : nullptr;
+        for (const auto& [text, policy] : kPolicies) {
+            if (name == nullptr || std::strcmp(name, text) != 0) continue;
+            Borrow<Access::exclusive> borrow(sim->borrow_flag);
+            if (!borrow) return nullptr;
+            sim->reg.set_form_policy(policy);
+            Py_RETURN_NONE;
+        }
+        if (PyErr_Occurred()) return nullptr;
+        PyErr_Format(PyExc_ValueError, "policy must be 'automatic', 'graph', 'tableau' or 'thrash', not %R", args[1]);
+        return nullptr;
     });
 }
 

@@ -14,4 +14,9 @@ PyTypeObject* tools_simulator_type() noexcept;
 PyObject* tools_restore(PyObject* module, PyObject* data) noexcept;
 void remember_restore(PyObject* function) noexcept;
 
+/// `tessaryn_tools._set_form_policy(sim, policy)`: forces how `sim`'s register holds its groups,
+/// "automatic" (the cost model), "graph", "tableau" or "thrash" (engine/cost_model.h). For tests
+/// that want every form met; copies keep it, pickles do not.
+PyObject* tools_set_form_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept;
+
 }  // namespace tessaryn::py

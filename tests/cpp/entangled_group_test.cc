@@ -14,7 +14,7 @@
 namespace tessaryn {
 namespace {
 
-std::vector<std::uint64_t> sorted_group(const Register& reg, std::uint64_t q) {
+std::vector<std::uint64_t> sorted_group(Register& reg, std::uint64_t q) {
     auto g = entangled_group(reg, q);
     std::sort(g.begin(), g.end());
     return g;
@@ -47,13 +47,22 @@ TEST(EntangledGroup, index_fault) {
 }
 
 // Groups and the state agree: the state is a product across each group's boundary, and inside a
-// group of two or more no qubit can be split off.
+// group of two or more no qubit can be split off. Half the rounds hold groups as tableaux, read
+// through their graph forms.
 TEST(EntangledGroup, matches_entanglement_of_the_state) {
     TESSARYN_SEED(seed, 6174);
     std::mt19937_64 gen(seed);
-    for (int round = 0; round < 150; ++round) {
+    for (int round = 0; round < 300; ++round) {
         const int n = 2 + round % 7;
-        const Register reg = testing::random_register(gen, n, 0.25);
+        Register reg = testing::random_register(gen, n, 0.25);
+        if (round % 2) {
+            reg.set_form_policy(FormPolicy::tableau);
+            for (int i = 0; i < 3; ++i) {
+                const std::uint64_t a = gen() % n, b = (a + 1 + gen() % (n - 1)) % n;
+                cz(reg, a, b);
+            }
+        }
+        const Register before = reg.clone();
         const auto state = testing::StateVector::from_register(reg);
         for (int q = 0; q < n; ++q) {
             const auto group = entangled_group(reg, q);
@@ -64,6 +73,7 @@ TEST(EntangledGroup, matches_entanglement_of_the_state) {
                 ASSERT_FALSE(state.is_product_across(std::uint64_t{1} << q)) << "round " << round;
             }
         }
+        ASSERT_TRUE(reg == before) << "round " << round << ": a read changed how the state is held";
     }
 }
 

@@ -81,9 +81,9 @@ TEST(Peek, outcomes_are_jointly_possible_in_the_state_vector) {
     ChaCha12Rng rng(key, nullptr);
     // Also with groups held as tableaux, measured in and put back from a copy, bit for bit.
     for (int round = 0; round < 900; ++round) {
-        testing::FormScope form(round < 300 ? FormPolicy::automatic : FormPolicy::tableau);
         const int n = 1 + round % 8;
         Register reg = testing::random_register(gen, n, 0.3, round % 2 ? &testing::kSmallShapes : nullptr);
+        reg.set_form_policy(round < 300 ? FormPolicy::automatic : FormPolicy::tableau);
         for (int i = 0; round >= 300 && n > 1 && i < round % 5; ++i) {
             const std::uint64_t a = gen() % n, b = (a + 1 + gen() % (n - 1)) % n;
             cz(reg, a, b);

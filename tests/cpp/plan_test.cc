@@ -249,10 +249,10 @@ TEST(AllocationFailure, every_form_and_move_is_all_or_nothing) {
     std::mt19937_64 gen(seed);
     long failures = 0;
     for (const auto& [policy, name] : testing::kForcedForms) {
-        testing::FormScope form(policy);
         for (int round = 0; round < 12; ++round) {
             SCOPED_TRACE(::testing::Message() << name << " round " << round);
             Register reg = testing::random_register(gen, 5 + round % 5, 0.4);
+            reg.set_form_policy(policy);
             cz(reg, 0, 1);  // the group of 0 and 1 goes to a tableau
             if (round % 2) cz(reg, 2, 3);
             for (const Operation* op : ops)

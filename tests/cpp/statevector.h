@@ -9,6 +9,7 @@
 
 #include "clifford_matrices.h"
 #include "engine/register.h"
+#include "engine/tableau.h"
 
 namespace tessaryn::testing {
 
@@ -17,23 +18,58 @@ public:
     /// |0…0⟩ on n qubits.
     explicit StateVector(int n) : n_(n), amp_(std::size_t{1} << n, 0) { amp_[0] = 1; }
 
-    /// The state a register represents: the VOPs applied after the graph state of its edges.
+    /// The state a register represents: the VOPs applied after the graph state of its edges and,
+    /// for each group held as a tableau, the state its stabilisers fix, read off the generators
+    /// themselves (never through the tableau's own graph form).
     static StateVector from_register(const Register& reg) {
-        if (reg.forms() != nullptr) {
-            // Read a copy in graph form, so that the register keeps the form it is tested in.
-            Register copy = reg.clone();
-            copy.graph_form();
-            return from_register(copy);
-        }
         const int n = static_cast<int>(reg.size());
         StateVector s(n);
-        const double a = std::pow(2.0, -0.5 * n);
-        for (auto& x : s.amp_) x = a;
+        for (int v = 0; v < n; ++v)
+            if (!reg.held(v)) s.apply(v, kH);
         for (int u = 0; u < n; ++u)
             for (int v = u + 1; v < n; ++v)
                 if (reg.has_edge(u, v)) s.cz(u, v);
+        const TableauGroups& groups = reg.groups();
+        for (std::size_t slot = 0; slot < groups.slots(); ++slot)
+            if (groups.live(slot)) s.embed(of_tableau(*groups.group(slot).tableau), groups.group(slot).members);
         for (int v = 0; v < n; ++v) s.apply(v, clifford_matrix(reg.vop(v)));
         return s;
+    }
+
+    /// The state a tableau's stabilisers fix: the first basis state it does not annihilate,
+    /// projected by every (I + S_i)/2.
+    static StateVector of_tableau(const Tableau& t) {
+        const int m = static_cast<int>(t.size());
+        for (std::size_t b = 0; b < (std::size_t{1} << m); ++b) {
+            StateVector s(m);
+            s.amp_[0] = 0;
+            s.amp_[b] = 1;
+            for (int i = 0; i < m; ++i) {
+                StateVector p = s;
+                for (int k = 0; k < m; ++k)
+                    if (const int letter = t.stabilizer_at(i, k); letter != 0) p.apply(k, pauli(letter - 1));
+                const double sign = t.stabilizer_negative(i) ? -1 : 1;
+                for (std::size_t j = 0; j < s.amp_.size(); ++j) s.amp_[j] = 0.5 * (s.amp_[j] + sign * p.amp_[j]);
+            }
+            if (const double norm = s.norm2(); norm > 1e-6) {
+                for (auto& a : s.amp_) a /= std::sqrt(norm);
+                return s;
+            }
+        }
+        return StateVector(m);
+    }
+
+    /// Puts `part`, a state of the qubits `at` (which are |0⟩ here), in their place.
+    void embed(const StateVector& part, const std::vector<Id>& at) {
+        std::size_t mask = 0;
+        for (const Id q : at) mask |= std::size_t{1} << q;
+        std::vector<cd> out(amp_.size());
+        for (std::size_t x = 0; x < amp_.size(); ++x) {
+            std::size_t local = 0;
+            for (std::size_t k = 0; k < at.size(); ++k) local |= ((x >> at[k]) & 1) << k;
+            out[x] = amp_[x & ~mask] * part.amp_[local];
+        }
+        amp_ = std::move(out);
     }
 
     /// A state from its 2^n amplitudes.

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "bitset.h"
-#include "engine/forms.h"
+#include "engine/cost_model.h"
 #include "engine/random.h"
 #include "engine/register.h"
 
@@ -42,18 +42,6 @@ public:
 private:
     std::deque<std::uint32_t> words_;
     int drawn_ = 0;
-};
-
-/// Sets the engine's choice of form for one scope.
-class FormScope {
-public:
-    explicit FormScope(FormPolicy policy) : old_(form_policy()) { set_form_policy(policy); }
-    ~FormScope() { set_form_policy(old_); }
-    FormScope(const FormScope&) = delete;
-    FormScope& operator=(const FormScope&) = delete;
-
-private:
-    FormPolicy old_;
 };
 
 /// The policies that force a form, each with its name for test traces.
