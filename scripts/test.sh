@@ -69,12 +69,13 @@ install_package
 log "Python tests with $("$VENV/bin/python" --version)"
 cd "$ROOT"
 "$VENV/bin/python" -m pytest -q tests/python "${pytest_args[@]}"
-# The oracles again with every controlled-Z forcing groups into tableaux, then with each one moving
-# its groups to the other form, so that every call meets both forms and every move between them.
-# Once, in the full run: the forms are the engine's, the same on every interpreter.
+# The oracles again with the research simulators' groups forced into tableaux at every controlled-Z,
+# then moved to the other form by each one (tests/python/conftest.py's --forms, which sets each
+# simulator's policy through a private hook), so that every call meets both forms and every move
+# between them. Once, in the full run: the forms are the engine's, the same on every interpreter.
 for forms in $([ "$python_only" -eq 0 ] && echo tableau thrash); do
     log "Python oracles with groups forced to form: $forms"
-    TESSARYN_FORMS=$forms "$VENV/bin/python" -m pytest -q -p no:cacheprovider tests/python/test_against_stim.py \
+    "$VENV/bin/python" -m pytest -q -p no:cacheprovider --forms "$forms" tests/python/test_against_stim.py \
         tests/python/test_peek_and_groups.py tests/python/test_tools.py tests/python/test_measure.py \
         tests/python/test_two_qubit_gates.py "${pytest_args[@]}"
 done

@@ -7,10 +7,10 @@ std::uint64_t move_cost_shifted(std::uint64_t m, unsigned shift) noexcept { retu
 
 }  // namespace
 
-Look look_at(const RegisterAccount& account, std::uint64_t m, std::uint64_t ends) noexcept {
+Look look_at(const RegisterAccount& account, std::uint64_t m, std::uint64_t ends, std::uint64_t max_tableau) noexcept {
     const std::uint64_t cost = move_cost_shifted(m, account.move_shift);
     const std::uint64_t search = m + ends;
-    const bool candidate = m >= kMinTableau && m <= kMaxTableau && kDensity * ends >= m * m;
+    const bool candidate = m >= kMinTableau && m <= max_tableau && kDensity * ends >= m * m;
     if (!candidate) {
         // Seen again soon after it is dense enough, and by far more work than this search cost,
         // so that looking stays a small share of the work it follows.

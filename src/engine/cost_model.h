@@ -120,9 +120,11 @@ struct Look {
     std::uint64_t next_look;
 };
 
-/// A look at a graph group of m members and `ends` edge ends (m counts at most kMaxTableau + 1:
-/// the search stops there), found at a search cost of m + ends.
-Look look_at(const RegisterAccount& account, std::uint64_t m, std::uint64_t ends) noexcept;
+/// A look at a graph group of m members and `ends` edge ends (m counts at most max_tableau + 1:
+/// the search stops there), found at a search cost of m + ends, in a register whose largest
+/// tableau is `max_tableau`.
+Look look_at(const RegisterAccount& account, std::uint64_t m, std::uint64_t ends,
+             std::uint64_t max_tableau = kMaxTableau) noexcept;
 /// The account once a group of m has moved to a tableau.
 void moved_to_tableau(RegisterAccount& account, std::uint64_t m) noexcept;
 /// The account when a look could not get the memory for its move: wait for another move's worth.

@@ -10,13 +10,11 @@
 namespace tessaryn {
 namespace {
 
-using cost::kMaxTableau;
-
-// The size of q's group: its tableau's, or its graph component's (at most kMaxTableau + 1).
+// The size of q's group: its tableau's, or its graph component's (at most the largest tableau + 1).
 std::size_t group_size(const Register& reg, std::uint64_t q) {
     Place p;
     if (reg.groups().find(q, p)) return reg.groups().group(p.slot).size();
-    return reg.isolated(q) ? 1 : component_within(reg, q, kMaxTableau).size();
+    return reg.isolated(q) ? 1 : component_within(reg, q, reg.max_tableau()).size();
 }
 
 // Whether a and b together, with their groups, would pass the largest tableau.
@@ -24,7 +22,7 @@ bool too_large(const Register& reg, std::uint64_t a, std::uint64_t b) {
     Place pa, pb;
     if (reg.groups().find(a, pa) && reg.groups().find(b, pb) && pa.slot == pb.slot) return false;
     const std::size_t sa = group_size(reg, a);
-    return sa > kMaxTableau || sa + group_size(reg, b) > kMaxTableau;
+    return sa > reg.max_tableau() || sa + group_size(reg, b) > reg.max_tableau();
 }
 
 void both_to_graph(Register& reg, std::uint64_t a, std::uint64_t b) {
@@ -48,17 +46,19 @@ bool automatic_keeps_graph(Register& reg, std::uint64_t a, std::uint64_t b) {
     const bool ta = reg.groups().find(a, pa), tb = reg.groups().find(b, pb);
     if (!ta && !tb) return true;
     if (ta && tb) {
-        if (pa.slot != pb.slot && reg.groups().group(pa.slot).size() + reg.groups().group(pb.slot).size() > kMaxTableau) {
+        if (pa.slot != pb.slot &&
+            reg.groups().group(pa.slot).size() + reg.groups().group(pb.slot).size() > reg.max_tableau()) {
             both_to_graph(reg, a, b);
             return true;
         }
         return false;
     }
-    // One side in graph form: its component joins the tableau when it is the smaller.
+    // One side in graph form: its component joins the tableau when it is the smaller, and when
+    // both fit one tableau (a lone qubit too).
     const std::uint64_t t = ta ? a : b, g = ta ? b : a;
     const std::size_t held = reg.groups().group((ta ? pa : pb).slot).size();
     const std::size_t comp = reg.isolated(g) ? 1 : component_within(reg, g, held).size();
-    if (comp > held || held + comp > kMaxTableau) {
+    if (comp > held || held + comp > reg.max_tableau()) {
         group_to_graph(reg, t);
         return true;
     }
@@ -118,11 +118,11 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
     cost::RegisterAccount& account = reg.account();
     std::uint64_t m = 0;
     try {
-        const std::vector<std::uint64_t> comp = component_within(reg, q, kMaxTableau);
+        const std::vector<std::uint64_t> comp = component_within(reg, q, reg.max_tableau());
         m = comp.size();
         std::uint64_t ends = 0;
         for (const std::uint64_t v : comp) ends += reg.degree(v);
-        const cost::Look look = cost::look_at(account, m, ends);
+        const cost::Look look = cost::look_at(account, m, ends, reg.max_tableau());
         if (!look.move) {
             account.next_look = look.next_look;
             return;

@@ -90,6 +90,7 @@ Register Register::clone() const {
     Register out(std::move(vop), std::move(adj), TableauGroups(groups_));
     out.account_ = account_;
     out.policy_ = policy_;
+    out.max_tableau_ = max_tableau_;
     return out;
 }
 
@@ -108,6 +109,7 @@ std::string check_invariants(const Register& reg) {
     if (!groups.empty()) return groups;
     for (std::size_t s = 0; s < reg.groups().slots(); ++s) {
         if (!reg.groups().live(s)) continue;
+        if (reg.groups().group(s).size() > reg.max_tableau()) return "tableau " + std::to_string(s) + ": past the largest";
         for (const Id v : reg.groups().group(s).members)
             if (v >= reg.size() || !reg.isolated(v)) return "vertex " + std::to_string(v) + ": in a tableau but has neighbours";
     }

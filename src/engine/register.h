@@ -7,6 +7,7 @@
 // plus heap storage for rows of more than four neighbours.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -93,6 +94,10 @@ public:
     /// Which form groups take: the cost model's choice, or one forced for tests. Copies keep it.
     FormPolicy form_policy() const noexcept { return policy_; }
     void set_form_policy(FormPolicy policy) noexcept { policy_ = policy; }
+    /// The largest group held as a tableau: cost::kMaxTableau, or less for tests that want to meet
+    /// the limit in small registers.
+    std::size_t max_tableau() const noexcept { return max_tableau_; }
+    void set_max_tableau(std::size_t m) noexcept { max_tableau_ = std::min(m, cost::kMaxTableau); }
 
     /// Same VOPs, same edges and the same tableaux.
     friend bool operator==(const Register& a, const Register& b) noexcept;
@@ -109,6 +114,7 @@ private:
     TableauGroups groups_;
     cost::RegisterAccount account_;
     FormPolicy policy_ = FormPolicy::automatic;
+    std::size_t max_tableau_ = cost::kMaxTableau;
 };
 
 /// A description of the first invariant the register breaks, or an empty string: VOPs below

@@ -134,22 +134,31 @@ struct EntangledGroup {
     static PyObject* to_python(const Result& group, Prepared&) { return int_set(group); }
 };
 
-/// A new dict {qubit: Outcome} of peek results; null with an error set.
-PyObject* peek_dict(const std::vector<PeekResult>& results);
+/// The dict {qubit: Outcome} a peek returns, with an Outcome for each qubit, made before the peek
+/// draws anything: running out of memory then loses no draw. Throws std::bad_alloc.
+struct PeekDict {
+    Ref dict;
+    std::vector<PyObject*> outcomes;  // borrowed from the dict, in the order of the qubits
+};
+PeekDict make_peek_dict(const std::vector<std::uint64_t>& qubits);
+/// Gives the outcomes their values: `results` in the order of the qubits the dict was made for.
+void fill_peek_dict(PeekDict& d, const std::vector<PeekResult>& results) noexcept;
 
 struct Peek {
     using Args = IndexSet;
-    using Result = std::vector<PeekResult>;
+    using Result = Ref;
     static constexpr Access kAccess = Access::shared;
     // Measures on the register itself and puts it back before returning (engine/peek.h); the
-    // interpreter lock keeps anyone else from seeing it in between.
+    // interpreter lock keeps anyone else from seeing it in between. The result exists first, so
+    // that the draws of a peek are never spent on a call that then fails.
     template <class Object>
     static Result run(Object& sim, const Args& a) {
-        return sim.with_random([&](RandomSource& rng) { return peek(sim.reg, a.qubits, rng); });
+        PeekDict d = make_peek_dict(a.qubits);
+        fill_peek_dict(d, sim.with_random([&](RandomSource& rng) { return peek(sim.reg, a.qubits, rng); }));
+        return std::move(d.dict);
     }
-    // Made after the peek, which has put the register back by then: a failure loses nothing.
     using Prepared = NothingToPrepare;
-    static PyObject* to_python(const Result& results, Prepared&) { return peek_dict(results); }
+    static PyObject* to_python(Ref dict, Prepared&) { return dict.release(); }
 };
 
 // --- The frame -------------------------------------------------------------------------------

@@ -20,6 +20,9 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL,
      "_set_form_policy(simulator, policy, /)\n--\n\nFor tests: how `simulator` holds its entangled groups from now on,\n"
      "'automatic' (the default), 'graph', 'tableau' or 'thrash'. Results do not depend on it."},
+    {"_tableau_groups", tools_tableau_groups, METH_O,
+     "_tableau_groups(simulator, /)\n--\n\nFor tests: the groups `simulator` holds as tableaux, each a sorted list of\n"
+     "its qubits."},
     {nullptr, nullptr, 0, nullptr},
 };
 

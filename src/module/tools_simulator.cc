@@ -1,5 +1,6 @@
 #include "module/tools_simulator.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -812,6 +813,33 @@ PyObject* tools_set_form_policy(PyObject*, PyObject* const* args, Py_ssize_t nar
         if (PyErr_Occurred()) return nullptr;
         PyErr_Format(PyExc_ValueError, "policy must be 'automatic', 'graph', 'tableau' or 'thrash', not %R", args[1]);
         return nullptr;
+    });
+}
+
+PyObject* tools_tableau_groups(PyObject*, PyObject* obj) noexcept {
+    return trampoline<kOrdinary>([&]() -> PyObject* {
+        ToolsObject* sim = ToolsObject::receiver(obj);
+        if (sim == nullptr) return nullptr;
+        std::vector<std::vector<std::uint64_t>> groups;
+        {
+            Borrow<Access::shared> borrow(sim->borrow_flag);
+            if (!borrow) return nullptr;
+            const TableauGroups& held = sim->reg.groups();
+            for (std::size_t s = 0; s < held.slots(); ++s) {
+                if (!held.live(s)) continue;
+                const std::vector<Id>& members = held.group(s).members;
+                groups.emplace_back(members.begin(), members.end());
+                std::sort(groups.back().begin(), groups.back().end());
+            }
+        }
+        Ref list(PyList_New(static_cast<Py_ssize_t>(groups.size())));
+        if (!list) return nullptr;
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            PyObject* members = int_list(groups[i]);
+            if (members == nullptr) return nullptr;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), members);
+        }
+        return list.release();
     });
 }
 

@@ -18,5 +18,8 @@ void remember_restore(PyObject* function) noexcept;
 /// "automatic" (the cost model), "graph", "tableau" or "thrash" (engine/cost_model.h). For tests
 /// that want every form met; copies keep it, pickles do not.
 PyObject* tools_set_form_policy(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept;
+/// `tessaryn_tools._tableau_groups(sim)`: the groups `sim` holds as tableaux, each a sorted list
+/// of its qubits. For tests that check that groups moved.
+PyObject* tools_tableau_groups(PyObject* module, PyObject* sim) noexcept;
 
 }  // namespace tessaryn::py

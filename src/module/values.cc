@@ -246,6 +246,11 @@ PyObject* make_axis(std::uint8_t axis) {
     return make_enum(g_axis, axis);
 }
 
+void set_outcome(PyObject* outcome, std::uint8_t result, std::uint8_t axis) noexcept {
+    as_outcome(outcome)->result = result;
+    as_outcome(outcome)->axis = axis;
+}
+
 PyObject* make_outcome(std::uint8_t result, std::uint8_t axis) {
     PyObject* obj = alloc_instance(require(outcome_type()));
     if (obj == nullptr) return nullptr;

@@ -28,6 +28,9 @@ void set_measurement_result(PyObject* result, std::uint8_t bit) noexcept;
 PyObject* make_axis(std::uint8_t axis);
 /// New `Outcome` holding a result bit and an axis; null with an error set.
 PyObject* make_outcome(std::uint8_t result, std::uint8_t axis);
+/// Gives an `Outcome` made by this module, not yet handed out, its result and axis: for callers
+/// that make the object before the outcome exists.
+void set_outcome(PyObject* outcome, std::uint8_t result, std::uint8_t axis) noexcept;
 
 /// Frees a value object or a simulator's shell: tp_free of its type, then the type reference.
 void free_instance(PyObject* self) noexcept;

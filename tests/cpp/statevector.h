@@ -2,6 +2,7 @@
 // checked against. Qubit q is bit q of the basis index.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -24,8 +25,11 @@ public:
     static StateVector from_register(const Register& reg) {
         const int n = static_cast<int>(reg.size());
         StateVector s(n);
-        for (int v = 0; v < n; ++v)
-            if (!reg.held(v)) s.apply(v, kH);
+        // |+⟩ on the qubits in graph form, |0⟩ on the held ones until their groups are put in.
+        std::size_t held = 0;
+        for (int v = 0; v < n; ++v) held |= reg.held(v) ? std::size_t{1} << v : 0;
+        const double a = std::pow(2.0, -0.5 * (n - std::popcount(held)));
+        for (std::size_t x = 0; x < s.amp_.size(); ++x) s.amp_[x] = (x & held) == 0 ? a : 0;
         for (int u = 0; u < n; ++u)
             for (int v = u + 1; v < n; ++v)
                 if (reg.has_edge(u, v)) s.cz(u, v);
@@ -36,38 +40,36 @@ public:
         return s;
     }
 
-    /// The state a tableau's stabilisers fix: the first basis state it does not annihilate,
-    /// projected by every (I + S_i)/2.
+    /// The state a tableau's stabilisers fix: a generic vector (one no stabiliser state is
+    /// orthogonal to, but by accident) projected by every (I + S_i)/2.
     static StateVector of_tableau(const Tableau& t) {
         const int m = static_cast<int>(t.size());
-        for (std::size_t b = 0; b < (std::size_t{1} << m); ++b) {
-            StateVector s(m);
-            s.amp_[0] = 0;
-            s.amp_[b] = 1;
-            for (int i = 0; i < m; ++i) {
-                StateVector p = s;
-                for (int k = 0; k < m; ++k)
-                    if (const int letter = t.stabilizer_at(i, k); letter != 0) p.apply(k, pauli(letter - 1));
-                const double sign = t.stabilizer_negative(i) ? -1 : 1;
-                for (std::size_t j = 0; j < s.amp_.size(); ++j) s.amp_[j] = 0.5 * (s.amp_[j] + sign * p.amp_[j]);
-            }
-            if (const double norm = s.norm2(); norm > 1e-6) {
-                for (auto& a : s.amp_) a /= std::sqrt(norm);
-                return s;
-            }
+        StateVector s(m);
+        for (std::size_t x = 0; x < s.amp_.size(); ++x) s.amp_[x] = cd(std::cos(1.7 * x + 0.3), std::sin(2.3 * x + 0.9));
+        for (int i = 0; i < m; ++i) {
+            StateVector p = s;
+            for (int k = 0; k < m; ++k)
+                if (const int letter = t.stabilizer_at(i, k); letter != 0) p.apply(k, pauli(letter - 1));
+            const double sign = t.stabilizer_negative(i) ? -1 : 1;
+            for (std::size_t j = 0; j < s.amp_.size(); ++j) s.amp_[j] = 0.5 * (s.amp_[j] + sign * p.amp_[j]);
         }
-        return StateVector(m);
+        const double norm = std::sqrt(s.norm2());
+        for (auto& a : s.amp_) a /= norm;
+        return s;
     }
 
     /// Puts `part`, a state of the qubits `at` (which are |0⟩ here), in their place.
     void embed(const StateVector& part, const std::vector<Id>& at) {
-        std::size_t mask = 0;
-        for (const Id q : at) mask |= std::size_t{1} << q;
+        std::vector<std::size_t> spread(part.amp_.size(), 0);  // local index → its bits at `at`
+        for (std::size_t l = 1; l < spread.size(); ++l) {
+            const auto k = static_cast<std::size_t>(std::countr_zero(l));
+            spread[l] = spread[l & (l - 1)] | std::size_t{1} << at[k];
+        }
+        const std::size_t mask = spread.back();
         std::vector<cd> out(amp_.size());
         for (std::size_t x = 0; x < amp_.size(); ++x) {
-            std::size_t local = 0;
-            for (std::size_t k = 0; k < at.size(); ++k) local |= ((x >> at[k]) & 1) << k;
-            out[x] = amp_[x & ~mask] * part.amp_[local];
+            if ((x & mask) != 0 || amp_[x] == cd(0)) continue;
+            for (std::size_t l = 0; l < spread.size(); ++l) out[x | spread[l]] = amp_[x] * part.amp_[l];
         }
         amp_ = std::move(out);
     }

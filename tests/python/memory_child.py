@@ -29,7 +29,9 @@ import threading
 
 import stim
 
+
 from tessaryn import Axis, MeasurementResult, Tessaryn
+import tessaryn_tools
 from tessaryn_tools import Simulator
 
 # Each case: a circuit made only of gates that need no per-thread engine state (single-qubit
@@ -300,6 +302,71 @@ def research_calls_fail(n, arm, disarm, failures):
         print(f"{name} on {n} qubits: K = 0..{k}")
 
 
+def seeded_state(n):
+    """A seeded simulator whose first eight qubits are a GHZ state held as a tableau (the forced
+    policy), beside a Bell pair in graph form on the last two."""
+    sim = Simulator(n, seed=5)
+    tessaryn_tools._set_form_policy(sim, "tableau")
+    sim.h(0)
+    for q in range(7):
+        sim.cx(q, q + 1)
+    tessaryn_tools._set_form_policy(sim, "automatic")
+    sim.h(n - 2)
+    sim.cx(n - 2, n - 1)
+    assert tessaryn_tools._tableau_groups(sim) == [list(range(8))]
+    return sim
+
+
+def outcomes(result):
+    if isinstance(result, dict):
+        return sorted((q, int(o.axis), int(o.result)) for q, o in result.items())
+    return None if result is None else int(result)
+
+
+def seeded_calls_fail(n, arm, disarm, failures):
+    """Calls that draw from a seeded stream, with allocations failing from the k-th on, for every k
+    until one meets no failure: a call that raises MemoryError leaves the state and the stream as
+    they were, so that calling it again and going on gives the outcomes a run without failures
+    gives."""
+    base = seeded_state(n)
+    later = [("measure_x", q) for q in range(8)] + [("measure_y", n - 2), ("measure_z", n - 1)]
+    calls = {
+        "measure in a tableau": lambda s: s.measure_x(3),
+        "measure in graph form": lambda s: s.measure_z(n - 1),
+        "peek": lambda s: s.peek_measure_set({1, 2, n - 1}),
+        "cz joining a tableau": lambda s: (tessaryn_tools._set_form_policy(s, "tableau"), s.cz(4, n - 2))[1],
+    }
+
+    def go_on(sim, first):
+        return [first] + [int(getattr(sim, m)(q)) for m, q in later]
+
+    before = read_out(base)
+    for name, call in calls.items():
+        reference = base.copy()
+        want = go_on(reference, outcomes(call(reference)))
+        k, clean = 0, 0
+        while True:
+            twin = base.copy()
+            raised = False
+            arm(k)
+            try:
+                result = call(twin)
+            except MemoryError:
+                raised = True
+            finally:
+                disarm()
+            if raised:
+                assert read_out(twin) == before, f"{name}, failing from K={k} on: the state changed"
+                result = call(twin)
+            assert go_on(twin, outcomes(result)) == want, f"{name}, failing from K={k} on: other outcomes"
+            clean = 0 if raised else clean + 1
+            if failures is None and clean == 8 or failures is not None and not raised and failures() == 0:
+                break
+            k += 1
+            assert k < 5000, f"{name} never completed"
+        print(f"seeded {name} on {n} qubits: K = 0..{k}")
+
+
 if __name__ == "__main__":
     scenario, *rest = sys.argv[1:]
     if scenario == "probe":
@@ -325,11 +392,13 @@ if __name__ == "__main__":
         alloc = Allocator()
         later_calls_work(int(rest[0]))  # the thread's engine state exists already
         research_calls_fail(int(rest[0]), lambda k: alloc.fail_after(k, -1), alloc.fail_never, alloc.failures)
+        seeded_calls_fail(int(rest[0]), lambda k: alloc.fail_after(k, -1), alloc.fail_never, alloc.failures)
     elif scenario == "tools-nomemory":
         import _testcapi
 
         later_calls_work(int(rest[0]))
         research_calls_fail(int(rest[0]), lambda k: _testcapi.set_nomemory(k, 0), _testcapi.remove_mem_hooks, None)
+        seeded_calls_fail(int(rest[0]), lambda k: _testcapi.set_nomemory(k, 0), _testcapi.remove_mem_hooks, None)
     else:
         raise SystemExit(f"unknown scenario {scenario}")
     print("ALL CHECKS PASSED")

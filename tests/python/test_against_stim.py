@@ -1,13 +1,16 @@
 """Random circuits run side by side with stim's tableau simulator as the reference.
 
 Every measurement outcome must be possible in stim; a certain outcome must be stim's; stim is
-then post-selected onto tessaryn's outcome so that both keep the same state.
+then post-selected onto tessaryn's outcome so that both keep the same state. A seeded simulator's
+random outcomes must be the bits its documented stream draws, whatever form holds its groups.
 """
 
 import random
 
 import pytest
 
+import conftest
+import tessaryn_tools
 from tessaryn import Tessaryn
 
 stim = pytest.importorskip("stim")
@@ -26,10 +29,14 @@ def stim_apply(sim, name, *qubits):
 
 def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
     """`steps` random operations, a share `p_measure` of them measurements; `then` more phases of
-    (steps, p_measure) on the same state."""
+    (steps, p_measure) on the same state. Returns the number of groups a research simulator held
+    as tableaux after each operation."""
     rng = random.Random(seed)
     ours, ref = make(n), stim.TableauSimulator()
     ref.set_num_qubits(n)
+    # A random outcome is the top bit of the stream's next word; a certain one takes none.
+    words = iter(conftest.chacha12_words(make.seed(n).to_bytes(32, "little"), 10000)) if hasattr(make, "seed") else None
+    held = []
     for phase_steps, phase_p in [(steps, p_measure), *then]:
         for _ in range(phase_steps):
             roll = rng.random()
@@ -39,6 +46,8 @@ def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
                 outcome = int(getattr(ours, "measure_" + axis)(q))
                 if expectation != 0:
                     assert outcome == (expectation == -1), f"seed {seed}: certain outcome differs"
+                elif words is not None:
+                    assert outcome == next(words) >> 31, f"seed {seed}: a random outcome is not the drawn bit"
                 getattr(ref, "postselect_" + axis)(q, desired_value=bool(outcome))
             elif roll < 0.5 or n == 1:
                 g, q = rng.choice(ONE_QUBIT), rng.randrange(n)
@@ -49,6 +58,8 @@ def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
                 c, t = rng.sample(range(n), 2)
                 getattr(ours, g)(c, t)
                 stim_apply(ref, g, c, t)
+            if isinstance(ours, tessaryn_tools.Simulator):
+                held.append(len(tessaryn_tools._tableau_groups(ours)))
     # At the end every single-qubit Pauli expectation agrees where stim's is certain.
     for q in range(n):
         for axis in "xyz":
@@ -56,6 +67,7 @@ def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
             if expectation != 0:
                 assert int(getattr(ours, "measure_" + axis)(q)) == (expectation == -1), f"seed {seed}"
                 getattr(ref, "postselect_" + axis)(q, desired_value=expectation == -1)
+    return held
 
 
 @pytest.mark.parametrize("seed", range(40))
@@ -68,5 +80,10 @@ def test_random_circuits_agree_with_stim(seed, Sim):
 def test_dense_circuits_agree_with_stim(seed, Sim):
     # Long enough for the group to fill up and move to a tableau, measured in it; then measured
     # down until its graph form is sparse enough to move back, and again for the certain outcomes.
-    run_side_by_side(seed=2000 + seed, n=[96, 260][seed % 2], steps=5000, p_measure=0.02, make=Sim,
-                     then=[(3000, 0.6)])
+    held = run_side_by_side(seed=2000 + seed, n=[96, 260][seed % 2], steps=5000, p_measure=0.02, make=Sim,
+                            then=[(3000, 0.6)])
+    if held:
+        # The groups really met both forms: held as tableaux, and (but where forced to stay) back.
+        assert any(held), f"seed {seed}: no group moved to a tableau"
+        if conftest.FORMS != "tableau":
+            assert 0 in held[held.index(next(h for h in held if h)) :], f"seed {seed}: no group came back"
