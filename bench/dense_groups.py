@@ -7,7 +7,8 @@ The circuit (workloads.dense): a random single-qubit gate on every qubit, then c
 disjoint pairs, n/4 layers, one Python call per operation. Each row runs in a fresh process:
 
 - all-to-all:   ns per call for tessaryn as it chooses forms, tessaryn held in graph form
-                (TESSARYN_FORMS=graph, what it did before tableaux), stim's TableauSimulator call
+                (tessaryn_tools._set_form_policy(sim, "graph"), what it did before tableaux;
+                TESSARYN_FORMS=graph for builds that still read it), stim's TableauSimulator call
                 by call, and stim's do_circuit on the same operations as one circuit
 - with groups:  the same circuit with get_entangled_group(0) after every layer, total seconds,
                 against graph form only
@@ -35,10 +36,21 @@ ROOT = os.path.dirname(HERE)
 CHILD = r"""
 import json, sys, time
 from workloads import brickwork, dense
-what, n = sys.argv[1], int(sys.argv[2])
-if what.startswith("monitored"):
+what, n, forms = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+
+def simulator(n):
+    # A forced form needs the research class's hook; builds before it read TESSARYN_FORMS.
     import tessaryn
-    s = tessaryn.Tessaryn(n)
+    if forms:
+        import tessaryn_tools
+        if hasattr(tessaryn_tools, "_set_form_policy"):
+            s = tessaryn_tools.Simulator(n)
+            tessaryn_tools._set_form_policy(s, forms)
+            return s
+    return tessaryn.Tessaryn(n)
+
+if what.startswith("monitored"):
+    s = simulator(n)
     phases = [dense(n, seed=3, layers=max(16, n // 16)), brickwork(n, seed=4, layers=64, p_measure=float(what[9:]))]
     seconds = []
     for ops in phases:
@@ -68,8 +80,7 @@ if what.startswith("stim"):
 elif what == "floor":
     calls = [(slice, args) for name, args in ops]
 else:
-    import tessaryn
-    s = tessaryn.Tessaryn(what == "inside" and 1_000_000 or n)
+    s = simulator(what == "inside" and 1_000_000 or n)
     calls = [(getattr(s, name), args) for name, args in ops]
 if what == "groups":
     per_layer = n + n // 2
@@ -108,8 +119,8 @@ def run(python, what, n, forms=None):
     env.pop("TESSARYN_FORMS", None)
     if forms:
         env["TESSARYN_FORMS"] = forms
-    out = subprocess.run([python, "-c", CHILD, what, str(n)], check=True, capture_output=True, text=True,
-                         cwd=HERE, env=env).stdout
+    out = subprocess.run([python, "-c", CHILD, what, str(n), forms or ""], check=True, capture_output=True,
+                         text=True, cwd=HERE, env=env).stdout
     return json.loads(out)
 
 

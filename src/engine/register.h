@@ -1,10 +1,13 @@
-// The whole quantum state of one simulator: a VOP per vertex and the graph of the edges.
+// The whole quantum state of one simulator: a VOP per vertex, the graph of the edges, and the
+// groups held as stabiliser tableaux instead (engine/tableau_groups.h).
 //
-// The represented state is (vop[0] ⊗ … ⊗ vop[n-1]) · |G⟩ with |G⟩ the graph state of the edges.
-// Invariants kept by every engine operation: every VOP is below 24, adjacency is symmetric, no
-// vertex is its own neighbour, and every row has a shape its degree allows (engine/row.h);
-// `check_invariants` checks them all. Memory: one VOP byte and one 24-byte row header per qubit,
-// plus heap storage for rows of more than four neighbours.
+// The represented state is (vop[0] ⊗ … ⊗ vop[n-1]) · (|G⟩ ⊗ the tableaux' states), with |G⟩ the
+// graph state of the edges on the qubits in graph form; a held qubit has no edges. Invariants kept
+// by every engine operation: every VOP is below 24, adjacency is symmetric, no vertex is its own
+// neighbour, every row has a shape its degree allows (engine/row.h), and the tableau groups agree
+// with their members; `check_invariants` checks them all. Memory: one VOP byte and one 24-byte row
+// header per qubit, plus heap storage for rows of more than four neighbours and for the tableaux,
+// which cost what their groups cost.
 #pragma once
 
 #include <algorithm>
@@ -120,8 +123,9 @@ private:
 /// A description of the first invariant the register breaks, or an empty string: VOPs below
 /// 24; every row ascending, in range, without its own vertex, symmetric, with its degree and a
 /// shape and storage its degree allows; bit rows with zero padding; in a dense register every
-/// row a bit row at its place in the matrix; tableau groups consistent, their members without edges. Reads only. O(n + edges·log) plus W per bit row:
-/// for tests, after every step of a randomised run.
+/// row a bit row at its place in the matrix; tableau groups consistent, within the largest
+/// tableau, their members without edges. Reads only. O(n + edges·log) plus W per bit row: for
+/// tests, after every step of a randomised run.
 std::string check_invariants(const Register& reg);
 
 }  // namespace tessaryn

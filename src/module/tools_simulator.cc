@@ -543,19 +543,23 @@ PyMethodDef g_methods[] = {
         "measure_x($self, qubit)\n--\n\nMeasure `qubit` along X and collapse the state onto the outcome.\n\n"
         "Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A\n"
         "random outcome takes one draw and leaves `qubit` without edges. Cost: deg(qubit) times\n"
-        "the degree of one of its neighbours."),
+        "the degree of one of its neighbours; O(m^2/64) in a dense group of m held as a tableau."),
     def<kMeasureY, Measurement<clifford::Axis::Y>>(
         "measure_y($self, qubit)\n--\n\nMeasure `qubit` along Y and collapse the state onto the outcome.\n\n"
         "Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A\n"
-        "random outcome takes one draw and leaves `qubit` without edges. Cost: quadratic in\ndeg(qubit)."),
+        "random outcome takes one draw and leaves `qubit` without edges. Cost: quadratic in\n"
+        "deg(qubit); O(m^2/64) in a dense group of m held as a tableau."),
     def<kMeasureZ, Measurement<clifford::Axis::Z>>(
         "measure_z($self, qubit)\n--\n\nMeasure `qubit` along Z and collapse the state onto the outcome.\n\n"
         "Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A\n"
-        "random outcome takes one draw and leaves `qubit` without edges. Cost: linear in\ndeg(qubit)."),
+        "random outcome takes one draw and leaves `qubit` without edges. Cost: linear in\n"
+        "deg(qubit); O(m^2/64) in a dense group of m held as a tableau."),
     def<kGroup, EntangledGroup>("get_entangled_group($self, qubit)\n--\n\n"
                                 "The set of qubits connected to `qubit` in the graph, `qubit` included: those it is\n"
                                 "entangled with, directly or through others.\n\n"
-                                "Cost: the size of the group plus the degrees of its members."),
+                                "Cost: the size of the group plus the degrees of its members. A dense group held as a\n"
+                                "tableau is read through its graph form, found once per change of the group, O(m^3/64)\n"
+                                "for m qubits; nothing is moved."),
     def<kPeek, Peek>("peek_measure_set($self, qubits)\n--\n\n"
                      "Sample measuring the set `qubits` without changing the state.\n\n"
                      "The qubits are measured in turn on one working state: each along the axis on which its\n"
@@ -566,31 +570,38 @@ PyMethodDef g_methods[] = {
     def<kVop, GraphQuery<unsigned, read_vop>>(
         "vop($self, qubit)\n--\n\n"
         "The vertex operator of `qubit`, an int from 0 to 23 (0 is the identity, 10 the Hadamard;\n"
-        "the user guide has the table). O(1)."),
+        "the user guide has the table). O(1), once a dense group held as a tableau has its graph\n"
+        "form (found once per change of the group, O(m^3/64))."),
     def<kNeighbours, Neighbours>(
         "neighbours($self, qubit)\n--\n\n"
         "The neighbours of `qubit` in the graph, as a sorted list. O(deg(qubit)), or O(n/64) for\n"
-        "a qubit of very many neighbours."),
+        "a qubit of very many neighbours, once a dense group held as a tableau has its graph form\n"
+        "(found once per change of the group, O(m^3/64))."),
     def<kDegree, GraphQuery<std::uint64_t, read_degree>>(
-        "degree($self, qubit)\n--\n\nThe number of neighbours of `qubit`. O(1)."),
+        "degree($self, qubit)\n--\n\nThe number of neighbours of `qubit`. O(1), once a dense group held as a\n"
+        "tableau has its graph form (found once per change of the group, O(m^3/64))."),
     def<kVops, Vops>("vops($self)\n--\n\n"
                      "The vertex operators of all qubits: a read-only memoryview of n bytes (format 'B'),\n"
-                     "which numpy.asarray takes without a copy. O(n)."),
+                     "which numpy.asarray takes without a copy. O(n), and O(m^3/64) for each dense group of m\n"
+                     "held as a tableau whose graph form is not found yet (once per change of the group)."),
     def<kEdges, Edges>("edges($self)\n--\n\n"
                        "Every edge, as a read-only memoryview of shape (E, 2) and format 'I' (uint32) that\n"
                        "numpy.asarray takes without a copy: one row (u, v) per edge, u < v, in ascending order.\n"
-                       "O(n + E), and the 8 bytes per edge of the output."),
+                       "O(n + E), and the 8 bytes per edge of the output; O(m^3/64) more for each dense group of m\n"
+                       "held as a tableau whose graph form is not found yet (once per change of the group)."),
     def<kToNetworkx, ToNetworkx>(
         "to_networkx($self)\n--\n\n"
         "The graph as a networkx.Graph: nodes 0 to n-1, each with its vertex operator as the node\n"
-        "attribute 'vop', and the edges. Needs networkx, imported by this call. O(n + E) Python\nobjects."),
+        "attribute 'vop', and the edges. Needs networkx, imported by this call. O(n + E) Python\n"
+        "objects, and the graph forms of dense groups held as tableaux, as edges() finds them."),
     def<kStabilizers, Stabilizers>(
         "stabilizers($self, qubits=None)\n--\n\n"
         "The stabilizer generator of every qubit (or of those in `qubits`), in ascending qubit\n"
         "order: the vertex operators applied to X on the qubit and Z on its neighbours, as a\n"
         "signed Pauli string over all n qubits in the text form stim.PauliString parses (\"+X_Z\",\n"
         "\"-YZ_\"). The n generators together fix the state.\n\n"
-        "O(n) per string. ValueError when the strings would take more than 100000000 characters."),
+        "O(n) per string, and the graph forms of the dense groups held as tableaux that they read, as\n"
+        "edges() finds them. ValueError when the strings would take more than 100000000 characters."),
     def<kPeekX, CertainQuery<clifford::Axis::X>>(
         "peek_x($self, qubit)\n--\n\n"
         "What measuring `qubit` along X is certain to give: +1 or -1, or 0 when the outcome would\n"
@@ -617,8 +628,9 @@ PyMethodDef g_methods[] = {
         "among its neighbours is toggled, and the vertex operators of `qubit` and its neighbours\n"
         "absorb the change.\n\n"
         "A change of representation, not a gate: the state, and so every outcome distribution and\n"
-        "expectation, stays the same (a seeded run's outcomes can change, since draws become\n"
-        "outcomes through the graph). O(deg(qubit)^2 plus the degrees of its neighbours)."),
+        "expectation, stays the same, and so does every outcome a seeded run goes on to give.\n"
+        "O(deg(qubit)^2 plus the degrees of its neighbours); a dense group held as a tableau is\n"
+        "moved back to graph form first, O(m^3/64)."),
     def<kEntropy, Entropy>("entanglement_entropy($self, region)\n--\n\n"
                            "The entanglement entropy in bits of the qubits in `region` against the others: the GF(2)\n"
                            "rank of the edges between the two (vertex operators do not change it).\n\n"
@@ -629,13 +641,16 @@ PyMethodDef g_methods[] = {
                            "O(a*b*min(a, b)/64) as bit rows."),
     def<kCopy, Copy<NoArgs>>(
         "copy($self)\n--\n\n"
-        "An independent simulator in the same state. A seeded simulator's copy continues its\n"
-        "stream from the same point, so the two give the same outcomes for the same calls. O(n +\nE)."),
+        "An independent simulator in the same state, held the same way. A seeded simulator's copy\n"
+        "continues its stream from the same point, so the two give the same outcomes for the same\n"
+        "calls. O(n + E), plus m^2/2 bytes per dense group of m held as a tableau."),
     def<kDunderCopy, Copy<NoArgs>>("__copy__($self)\n--\n\nThe same as copy()."),
     def<kDeepcopy, Copy<AnyObject>>("__deepcopy__($self, memo)\n--\n\nThe same as copy()."),
     def<kReduce, Reduce>("__reduce__($self)\n--\n\n"
                          "Pickling: the state as a compact, versioned and checksummed payload of about n + 8*E\n"
-                         "bytes, with a seeded simulator's stream and the point it has reached."),
+                         "bytes, with a seeded simulator's stream and the point it has reached, and which groups are\n"
+                         "held as tableaux, so that the unpickled simulator gives the same outcomes at the same\n"
+                         "costs. Costs what edges() costs; nothing is moved."),
     {"from_graph", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_graph)),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "from_graph($type, qubit_amount, edges, vops=None, *, seed=None)\n--\n\n"
@@ -744,7 +759,10 @@ PyObject* get_num_edges(PyObject* self, void*) noexcept {
 
 PyGetSetDef g_getset[] = {
     {"num_qubits", get_num_qubits, nullptr, "The number of qubits. O(1).", nullptr},
-    {"num_edges", get_num_edges, nullptr, "The number of edges of the graph. O(n).", nullptr},
+    {"num_edges", get_num_edges, nullptr,
+     "The number of edges of the graph. O(n), and the graph forms of dense groups held as\n"
+     "tableaux, as edges() finds them.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -762,8 +780,11 @@ constexpr const char* kClassDoc =
     "stream id starting at 0, read as 32-bit little-endian words in order. A random outcome\n"
     "takes the top bit of the next word; a random peek axis takes a word w, as floor(3*w /\n"
     "2**32) (0: X, 1: Y, 2: Z; a second word only when the low half of 3*w is within 3 of\n"
-    "2**32). So one seed and one sequence of calls give the same outcomes on every machine\n"
-    "and Python that this version runs on.";
+    "2**32). A random outcome is that bit itself, however the state is held; a certain\n"
+    "outcome takes no word. So a seeded simulator's outcomes depend only on its seed and on\n"
+    "the calls that change its state (gates, measurements, and peek_measure_set, which\n"
+    "samples), never on reads, copies, pickles, local_complement, failed calls, the number of\n"
+    "qubits or the machine.";
 
 }  // namespace
 

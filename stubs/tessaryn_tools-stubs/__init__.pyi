@@ -16,6 +16,14 @@ __version__: str
 def _restore(data: bytes, /) -> Simulator:
     """The simulator a pickled payload describes (what unpickling calls)."""
 
+def _set_form_policy(simulator: Simulator, policy: Literal["automatic", "graph", "tableau", "thrash"], /) -> None:
+    """For tests: how `simulator` holds its entangled groups from now on,
+    'automatic' (the default), 'graph', 'tableau' or 'thrash'. Results do not depend on it."""
+
+def _tableau_groups(simulator: Simulator, /) -> list[list[int]]:
+    """For tests: the groups `simulator` holds as tableaux, each a sorted list of
+    its qubits."""
+
 @final
 class Simulator:
     """A stabilizer state of `qubit_amount` qubits in graph form, starting in |0...0>.
@@ -33,8 +41,12 @@ class Simulator:
     stream id starting at 0, read as 32-bit little-endian words in order. A random outcome
     takes the top bit of the next word; a random peek axis takes a word w, as floor(3*w /
     2**32) (0: X, 1: Y, 2: Z; a second word only when the low half of 3*w is within 3 of
-    2**32). So one seed and one sequence of calls give the same outcomes on every machine
-    and Python that this version runs on."""
+    2**32). A random outcome is that bit itself, however the state is held; a certain
+    outcome takes no word. So a seeded simulator's outcomes depend only on its seed and on
+    the calls that change its state (gates, measurements, and peek_measure_set, which
+    samples), never on reads, copies, pickles, local_complement, failed calls, the number of
+    qubits or the machine.
+    """
 
     def __new__(cls, qubit_amount: SupportsIndex, *, seed: SupportsIndex | None = None) -> Simulator: ...
     def __len__(self) -> int: ...
@@ -44,7 +56,9 @@ class Simulator:
 
     @property
     def num_edges(self) -> int:
-        """The number of edges of the graph. O(n)."""
+        """The number of edges of the graph. O(n), and the graph forms of dense groups held as
+        tableaux, as edges() finds them.
+        """
 
     def x(self, qubit: SupportsIndex) -> None:
         """Apply X (Pauli-X) to `qubit`. O(1)."""
@@ -117,27 +131,33 @@ class Simulator:
 
         Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A
         random outcome takes one draw and leaves `qubit` without edges. Cost: deg(qubit) times
-        the degree of one of its neighbours."""
+        the degree of one of its neighbours; O(m^2/64) in a dense group of m held as a tableau.
+        """
 
     def measure_y(self, qubit: SupportsIndex) -> MeasurementResult:
         """Measure `qubit` along Y and collapse the state onto the outcome.
 
         Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A
         random outcome takes one draw and leaves `qubit` without edges. Cost: quadratic in
-        deg(qubit)."""
+        deg(qubit); O(m^2/64) in a dense group of m held as a tableau.
+        """
 
     def measure_z(self, qubit: SupportsIndex) -> MeasurementResult:
         """Measure `qubit` along Z and collapse the state onto the outcome.
 
         Returns MeasurementResult.PlusOne (eigenvalue +1) or MeasurementResult.MinusOne. A
         random outcome takes one draw and leaves `qubit` without edges. Cost: linear in
-        deg(qubit)."""
+        deg(qubit); O(m^2/64) in a dense group of m held as a tableau.
+        """
 
     def get_entangled_group(self, qubit: SupportsIndex) -> set[int]:
         """The set of qubits connected to `qubit` in the graph, `qubit` included: those it is
         entangled with, directly or through others.
 
-        Cost: the size of the group plus the degrees of its members."""
+        Cost: the size of the group plus the degrees of its members. A dense group held as a
+        tableau is read through its graph form, found once per change of the group, O(m^3/64)
+        for m qubits; nothing is moved.
+        """
 
     def peek_measure_set(self, qubits: set[int] | frozenset[int]) -> dict[int, Outcome]:
         """Sample measuring the set `qubits` without changing the state.
@@ -150,28 +170,39 @@ class Simulator:
 
     def vop(self, qubit: SupportsIndex) -> int:
         """The vertex operator of `qubit`, an int from 0 to 23 (0 is the identity, 10 the Hadamard;
-        the user guide has the table). O(1)."""
+        the user guide has the table). O(1), once a dense group held as a tableau has its graph
+        form (found once per change of the group, O(m^3/64)).
+        """
 
     def neighbours(self, qubit: SupportsIndex) -> list[int]:
         """The neighbours of `qubit` in the graph, as a sorted list. O(deg(qubit)), or O(n/64) for
-        a qubit of very many neighbours."""
+        a qubit of very many neighbours, once a dense group held as a tableau has its graph form
+        (found once per change of the group, O(m^3/64)).
+        """
 
     def degree(self, qubit: SupportsIndex) -> int:
-        """The number of neighbours of `qubit`. O(1)."""
+        """The number of neighbours of `qubit`. O(1), once a dense group held as a
+        tableau has its graph form (found once per change of the group, O(m^3/64)).
+        """
 
     def vops(self) -> memoryview:
         """The vertex operators of all qubits: a read-only memoryview of n bytes (format 'B'),
-        which numpy.asarray takes without a copy. O(n)."""
+        which numpy.asarray takes without a copy. O(n), and O(m^3/64) for each dense group of m
+        held as a tableau whose graph form is not found yet (once per change of the group).
+        """
 
     def edges(self) -> memoryview:
         """Every edge, as a read-only memoryview of shape (E, 2) and format 'I' (uint32) that
         numpy.asarray takes without a copy: one row (u, v) per edge, u < v, in ascending order.
-        O(n + E), and the 8 bytes per edge of the output."""
+        O(n + E), and the 8 bytes per edge of the output; O(m^3/64) more for each dense group of m
+        held as a tableau whose graph form is not found yet (once per change of the group).
+        """
 
     def to_networkx(self) -> Any:
         """The graph as a networkx.Graph: nodes 0 to n-1, each with its vertex operator as the node
         attribute 'vop', and the edges. Needs networkx, imported by this call. O(n + E) Python
-        objects."""
+        objects, and the graph forms of dense groups held as tableaux, as edges() finds them.
+        """
 
     def stabilizers(self, qubits: Iterable[SupportsIndex] | None = None) -> list[str]:
         """The stabilizer generator of every qubit (or of those in `qubits`), in ascending qubit
@@ -179,7 +210,9 @@ class Simulator:
         signed Pauli string over all n qubits in the text form stim.PauliString parses ("+X_Z",
         "-YZ_"). The n generators together fix the state.
 
-        O(n) per string. ValueError when the strings would take more than 100000000 characters."""
+        O(n) per string, and the graph forms of the dense groups held as tableaux that they read, as
+        edges() finds them. ValueError when the strings would take more than 100000000 characters.
+        """
 
     def peek_x(self, qubit: SupportsIndex) -> Literal[-1, 0, 1]:
         """What measuring `qubit` along X is certain to give: +1 or -1, or 0 when the outcome would
@@ -208,8 +241,10 @@ class Simulator:
         absorb the change.
 
         A change of representation, not a gate: the state, and so every outcome distribution and
-        expectation, stays the same (a seeded run's outcomes can change, since draws become
-        outcomes through the graph). O(deg(qubit)^2 plus the degrees of its neighbours)."""
+        expectation, stays the same, and so does every outcome a seeded run goes on to give.
+        O(deg(qubit)^2 plus the degrees of its neighbours); a dense group held as a tableau is
+        moved back to graph form first, O(m^3/64).
+        """
 
     def entanglement_entropy(self, region: Iterable[SupportsIndex]) -> int:
         """The entanglement entropy in bits of the qubits in `region` against the others: the GF(2)
@@ -222,9 +257,10 @@ class Simulator:
         O(a*b*min(a, b)/64) as bit rows."""
 
     def copy(self) -> Simulator:
-        """An independent simulator in the same state. A seeded simulator's copy continues its
-        stream from the same point, so the two give the same outcomes for the same calls. O(n +
-        E)."""
+        """An independent simulator in the same state, held the same way. A seeded simulator's copy
+        continues its stream from the same point, so the two give the same outcomes for the same
+        calls. O(n + E), plus m^2/2 bytes per dense group of m held as a tableau.
+        """
 
     def __copy__(self) -> Simulator:
         """The same as copy()."""
@@ -234,7 +270,10 @@ class Simulator:
 
     def __reduce__(self) -> tuple[Callable[[bytes], Simulator], tuple[bytes]]:
         """Pickling: the state as a compact, versioned and checksummed payload of about n + 8*E
-        bytes, with a seeded simulator's stream and the point it has reached."""
+        bytes, with a seeded simulator's stream and the point it has reached, and which groups are
+        held as tableaux, so that the unpickled simulator gives the same outcomes at the same
+        costs. Costs what edges() costs; nothing is moved.
+        """
 
     @classmethod
     def from_graph(
