@@ -20,6 +20,8 @@ disjoint pairs, n/4 layers, one Python call per operation. Each row runs in a fr
                 0.3: seconds for each phase, as tessaryn chooses forms and in graph form only
 - call floor:   the all-to-all rows' loop calling a builtin that does nothing with the same
                 arguments (slice), the least one Python call per operation costs
+- peek:         peek_measure_set of one member of a 100-qubit dense group (all-to-all until the
+                cost model holds it as a tableau), µs per call, in registers of 10³ and 10⁷ qubits
 
     bench/dense_groups.py --only monitored      # one part: all-to-all, groups, inside, monitored
 """
@@ -37,6 +39,16 @@ CHILD = r"""
 import json, sys, time
 from workloads import brickwork, dense
 what, n, forms = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+if what == "peek":
+    import tessaryn
+    s = tessaryn.Tessaryn(n)
+    for name, args in dense(100, seed=5, layers=40):
+        getattr(s, name)(*args)
+    t = time.perf_counter()
+    for _ in range(2000):
+        s.peek_measure_set({7})
+    print(json.dumps({"seconds": time.perf_counter() - t, "ops": 2000}))
+    sys.exit()
 
 def simulator(n):
     # A forced form needs the research class's hook; builds before it read TESSARYN_FORMS.
@@ -133,7 +145,7 @@ def main():
     parser.add_argument("--python", default=os.path.join(ROOT, ".venv", "bin", "python"))
     parser.add_argument("--base", help="interpreter of an earlier build, measured beside this one")
     parser.add_argument("--sizes", default="256,1024,4096")
-    parser.add_argument("--only", choices=["all-to-all", "groups", "inside", "monitored"])
+    parser.add_argument("--only", choices=["all-to-all", "groups", "inside", "monitored", "peek"])
     args = parser.parse_args()
     python = os.path.abspath(args.python)
     sizes = [int(s) for s in args.sizes.split(",")]
@@ -154,11 +166,12 @@ def main():
                   f"{per_call / ours:.2f} |{base}", flush=True)
 
     if wanted("groups"):
-        print("\n| n | with groups, s | graph form only, s | ratio |")
-        print("|---:|---:|---:|---:|")
+        print("\n| n | with groups, s | graph form only, s | ratio |" + (" base, s |" if args.base else ""))
+        print("|---:|---:|---:|---:|" + ("---:|" if args.base else ""))
         for n in sizes:
             ours, graph = run(python, "groups", n)["seconds"], run(python, "groups", n, "graph")["seconds"]
-            print(f"| {n:,} | {ours:.2f} | {graph:.2f} | {ours / graph:.2f} |", flush=True)
+            base = f" {run(os.path.abspath(args.base), 'groups', n)['seconds']:.2f} |" if args.base else ""
+            print(f"| {n:,} | {ours:.2f} | {graph:.2f} | {ours / graph:.2f} |{base}", flush=True)
 
     if wanted("inside"):
         alone, inside = run(python, "ours", 2048), run(python, "inside", 2048)
@@ -178,6 +191,14 @@ def main():
                     b = run(os.path.abspath(args.base), "monitored" + rate, n)["seconds"]
                     base = f" {b[0]:.2f} | {b[1]:.2f} |"
                 print(f"| {n:,} | {rate} | {ours[0]:.2f} | {ours[1]:.2f} | {graph[0]:.2f} | {graph[1]:.2f} |{base}", flush=True)
+
+    if wanted("peek"):
+        print("\n| register | peek of a held member, µs |" + (" base, µs |" if args.base else ""))
+        print("|---:|---:|" + ("---:|" if args.base else ""))
+        for n in (1000, 10_000_000):
+            ours = ns(run(python, "peek", n)) / 1000
+            base = f" {ns(run(os.path.abspath(args.base), 'peek', n)) / 1000:,.1f} |" if args.base else ""
+            print(f"| {n:,} | {ours:,.1f} |{base}", flush=True)
 
 
 if __name__ == "__main__":

@@ -85,6 +85,16 @@ std::size_t join(Register& reg, std::size_t slot, std::uint64_t q) {
 }  // namespace
 
 bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b) {
+    // Most gates in a held group find both qubits in its tableau: one look-up each.
+    Place pa, pb;
+    if (reg.form_policy() == FormPolicy::automatic && reg.groups().find(a, pa) && reg.groups().find(b, pb) &&
+        pa.slot == pb.slot) {
+        const TableauGroup& g = reg.groups().group(pa.slot);
+        if (!cost::pays_way_back(g.account, g.size())) {
+            cz_held(reg, pa.slot, pa, pb, a, b);
+            return true;
+        }
+    }
     switch (reg.form_policy()) {
         case FormPolicy::graph:
             both_to_graph(reg, a, b);
@@ -109,7 +119,9 @@ bool cz_by_forms(Register& reg, std::uint64_t a, std::uint64_t b) {
     const bool b_first = reg.held(b) && !reg.held(a);
     std::size_t slot = tableau_of(reg, b_first ? b : a);
     slot = join(reg, slot, b_first ? a : b);
-    cz_held(reg, slot, a, b);
+    reg.groups().find(a, pa);
+    reg.groups().find(b, pb);
+    cz_held(reg, slot, pa, pb, a, b);
     return true;
 }
 

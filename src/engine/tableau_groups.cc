@@ -12,8 +12,7 @@ namespace tessaryn {
 
 bool TableauGroups::PlaceMap::find(std::uint64_t v, Place& place) const noexcept {
     if (size_ == 0) return false;
-    const std::size_t mask = entries_.size() - 1;
-    for (std::size_t at = home(v);; at = (at + 1) & mask) {
+    for (std::size_t at = home(v);; at = (at + 1) & mask_) {
         const Entry& e = entries_[at];
         if (e.slot == kEmpty) return false;
         if (e.id == v) {
@@ -29,17 +28,17 @@ void TableauGroups::PlaceMap::reserve(std::size_t count) {
     std::vector<Entry> old(capacity, Entry{0, kEmpty, 0});
     std::swap(old, entries_);
     shift_ = 64 - std::countr_zero(capacity);
-    const std::size_t mask = capacity - 1;
+    mask_ = capacity - 1;
     for (const Entry& e : old) {
         if (e.slot == kEmpty) continue;
         std::size_t at = home(e.id);
-        while (entries_[at].slot != kEmpty) at = (at + 1) & mask;
+        while (entries_[at].slot != kEmpty) at = (at + 1) & mask_;
         entries_[at] = e;
     }
 }
 
 void TableauGroups::PlaceMap::put(std::uint64_t v, Place place) noexcept {
-    const std::size_t mask = entries_.size() - 1;
+    const std::size_t mask = mask_;
     std::size_t at = home(v);
     while (entries_[at].slot != kEmpty && entries_[at].id != v) at = (at + 1) & mask;
     size_ += entries_[at].slot == kEmpty;
@@ -47,7 +46,7 @@ void TableauGroups::PlaceMap::put(std::uint64_t v, Place place) noexcept {
 }
 
 void TableauGroups::PlaceMap::erase(std::uint64_t v) noexcept {
-    const std::size_t mask = entries_.size() - 1;
+    const std::size_t mask = mask_;
     std::size_t at = home(v);
     for (;; at = (at + 1) & mask) {
         if (entries_[at].slot == kEmpty) return;

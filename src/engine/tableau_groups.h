@@ -158,6 +158,7 @@ private:
             return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15u) >> shift_);
         }
         std::vector<Entry> entries_;
+        std::size_t mask_ = 0;  // entries - 1
         std::size_t size_ = 0;
         int shift_ = 64;
     };

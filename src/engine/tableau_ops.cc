@@ -12,13 +12,10 @@ Vop onto_z(std::uint8_t axis) noexcept { return axis == 2 ? kIdentity : axis == 
 
 }  // namespace
 
-void cz_held(Register& reg, std::size_t slot, std::uint64_t a, std::uint64_t b) noexcept {
+void cz_held(Register& reg, std::size_t slot, Place pa, Place pb, std::uint64_t a, std::uint64_t b) noexcept {
     TableauGroups& groups = reg.groups();
     cost::GroupAccount& account = groups.account(slot);
     account.saved += account.per_gate;
-    Place pa, pb;
-    groups.find(a, pa);
-    groups.find(b, pb);
     Tableau& t = groups.edit(slot);
     // Each operator splits as d·r, with r one of I, H, H·S† and d fixing the Z axis: d = X^s·D,
     // D diagonal. Only r goes into the tableau; controlled-Z passes through D unchanged and

@@ -14,9 +14,9 @@
 
 namespace tessaryn {
 
-/// CZ on a and b, both held in the tableau in `slot`: the parts of their VOPs that do not fix
-/// the Z axis go into the tableau first. O(m/64).
-void cz_held(Register& reg, std::size_t slot, std::uint64_t a, std::uint64_t b) noexcept;
+/// CZ on a and b, held at `pa` and `pb` in the tableau in `slot`: the parts of their VOPs that do
+/// not fix the Z axis go into the tableau first. O(m/64).
+void cz_held(Register& reg, std::size_t slot, Place pa, Place pb, std::uint64_t a, std::uint64_t b) noexcept;
 
 /// Measures axis `axis` of q, held at `place`. A certain outcome draws nothing and changes
 /// nothing; a random one is the bit drawn from `rng`, and q leaves the tableau as an isolated
