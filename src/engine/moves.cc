@@ -87,18 +87,27 @@ private:
 
 
 // The members of a component by ascending id, each with its local index, to find a neighbour's
-// local index while walking a row in ascending order.
+// local index while walking a row in ascending order. In a dense register (at most kDenseVertices
+// qubits) a table by id answers at once; elsewhere the members sorted by id, galloped through.
 class LocalIndex {
 public:
-    LocalIndex(std::span<const std::uint64_t> comp, std::size_t base) : by_id_(comp.size()) {
+    LocalIndex(const Register& reg, std::span<const std::uint64_t> comp, std::size_t base) : by_id_(comp.size()) {
         for (std::size_t i = 0; i < comp.size(); ++i) by_id_[i] = {static_cast<Id>(comp[i]), base + i};
         std::sort(by_id_.begin(), by_id_.end());
+        if (reg.adj().dense()) {
+            table_.resize(static_cast<std::size_t>(reg.size()));
+            for (const auto& [v, k] : by_id_) table_[v] = static_cast<std::uint32_t>(k);
+        }
     }
 
-    /// Calls f(local) for every neighbour of v, from the front: neighbours come ascending, so each
-    /// is found by galloping on from the last, O(log gap).
+    /// Calls f(local) for every neighbour of v.
     template <class F>
     void for_each_neighbour(const Register& reg, std::uint64_t v, F&& f) const {
+        if (!table_.empty()) {
+            reg.for_each_neighbour(v, [&](std::uint64_t w) { f(std::size_t{table_[w]}); });
+            return;
+        }
+        // Neighbours come ascending, so each is found by galloping on from the last, O(log gap).
         std::size_t at = 0;
         reg.for_each_neighbour(v, [&](std::uint64_t w) {
             std::size_t step = 1, hi = at;
@@ -120,6 +129,7 @@ public:
 
 private:
     std::vector<std::pair<Id, std::size_t>> by_id_;
+    std::vector<std::uint32_t> table_;  // by id, in a dense register
 };
 
 // The graph of `comp`, as it stands in the rows, as a group's graph form (its VOPs on top).
@@ -206,7 +216,7 @@ std::vector<std::uint64_t> component_within(const Register& reg, std::uint64_t q
 }
 
 std::size_t to_tableau(Register& reg, std::span<const std::uint64_t> comp, bool keep_graph) {
-    const LocalIndex index(comp, 0);
+    const LocalIndex index(reg, comp, 0);
     std::shared_ptr<const GroupGraph> graph;
     if (keep_graph) graph = std::make_shared<const GroupGraph>(graph_in_rows(reg, comp, index));
     const std::size_t slot = reg.groups().open(comp.size());
@@ -216,7 +226,7 @@ std::size_t to_tableau(Register& reg, std::span<const std::uint64_t> comp, bool 
 }
 
 void add_to_tableau(Register& reg, std::size_t slot, std::span<const std::uint64_t> comp) {
-    const LocalIndex index(comp, reg.groups().group(slot).size());
+    const LocalIndex index(reg, comp, reg.groups().group(slot).size());
     reg.groups().make_room(slot, comp.size());
     add_component(reg, slot, comp, index);
 }

@@ -14,9 +14,9 @@ bool TableauGroups::PlaceMap::find(std::uint64_t v, Place& place) const noexcept
     if (size_ == 0) return false;
     for (std::size_t at = home(v);; at = (at + 1) & mask_) {
         const Entry& e = entries_[at];
-        if (e.slot == kEmpty) return false;
+        if (e.place == kEmpty) return false;
         if (e.id == v) {
-            place = {e.slot, e.local};
+            place = unpack(e.place);
             return true;
         }
     }
@@ -25,14 +25,14 @@ bool TableauGroups::PlaceMap::find(std::uint64_t v, Place& place) const noexcept
 void TableauGroups::PlaceMap::reserve(std::size_t count) {
     if (2 * count <= entries_.size()) return;
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(16, 2 * count));
-    std::vector<Entry> old(capacity, Entry{0, kEmpty, 0});
+    std::vector<Entry> old(capacity, Entry{0, kEmpty});
     std::swap(old, entries_);
     shift_ = 64 - std::countr_zero(capacity);
     mask_ = capacity - 1;
     for (const Entry& e : old) {
-        if (e.slot == kEmpty) continue;
+        if (e.place == kEmpty) continue;
         std::size_t at = home(e.id);
-        while (entries_[at].slot != kEmpty) at = (at + 1) & mask_;
+        while (entries_[at].place != kEmpty) at = (at + 1) & mask_;
         entries_[at] = e;
     }
 }
@@ -40,28 +40,28 @@ void TableauGroups::PlaceMap::reserve(std::size_t count) {
 void TableauGroups::PlaceMap::put(std::uint64_t v, Place place) noexcept {
     const std::size_t mask = mask_;
     std::size_t at = home(v);
-    while (entries_[at].slot != kEmpty && entries_[at].id != v) at = (at + 1) & mask;
-    size_ += entries_[at].slot == kEmpty;
-    entries_[at] = {static_cast<Id>(v), place.slot, place.local};
+    while (entries_[at].place != kEmpty && entries_[at].id != v) at = (at + 1) & mask;
+    size_ += entries_[at].place == kEmpty;
+    entries_[at] = {static_cast<Id>(v), pack(place)};
 }
 
 void TableauGroups::PlaceMap::erase(std::uint64_t v) noexcept {
     const std::size_t mask = mask_;
     std::size_t at = home(v);
     for (;; at = (at + 1) & mask) {
-        if (entries_[at].slot == kEmpty) return;
+        if (entries_[at].place == kEmpty) return;
         if (entries_[at].id == v) break;
     }
     // Later entries of the same run move back into the gap when their home allows, so that no
     // search stops early at it.
-    for (std::size_t next = (at + 1) & mask; entries_[next].slot != kEmpty; next = (next + 1) & mask) {
+    for (std::size_t next = (at + 1) & mask; entries_[next].place != kEmpty; next = (next + 1) & mask) {
         const std::size_t h = home(entries_[next].id);
         if (((next - h) & mask) >= ((next - at) & mask)) {
             entries_[at] = entries_[next];
             at = next;
         }
     }
-    entries_[at].slot = kEmpty;
+    entries_[at].place = kEmpty;
     --size_;
 }
 
@@ -130,6 +130,7 @@ std::size_t TableauGroups::open(std::size_t room) {
     members.reserve(room);
     places_.reserve(places_.size() + room);
     if (free_.empty()) {
+        if (groups_.size() >= kMaxTableauSlots) throw std::bad_alloc();  // more than a place can name
         // A new slot, and room to list it as free later.
         free_.reserve(groups_.size() + 1);
         groups_.emplace_back();

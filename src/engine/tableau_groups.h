@@ -148,12 +148,18 @@ private:
         std::size_t size() const noexcept { return size_; }
 
     private:
+        // A place packed with the slot above the local index, plus one, so that 0 marks a free
+        // entry: eight bytes an entry, for look-ups that stay in cache beside the tableau.
         struct Entry {
             Id id;
-            std::uint32_t slot;  // kEmpty when the entry is free
-            std::uint32_t local;
+            std::uint32_t place;  // kEmpty when the entry is free
         };
-        static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
+        static constexpr std::uint32_t kEmpty = 0;
+        static constexpr unsigned kLocalBits = 14;
+        static std::uint32_t pack(Place p) noexcept { return (p.slot + 1) << kLocalBits | p.local; }
+        static Place unpack(std::uint32_t packed) noexcept {
+            return {(packed >> kLocalBits) - 1, packed & ((std::uint32_t{1} << kLocalBits) - 1)};
+        }
         std::size_t home(std::uint64_t v) const noexcept {
             return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15u) >> shift_);
         }
@@ -171,6 +177,9 @@ private:
     PlaceMap places_;
 };
 
-static_assert(cost::kMaxTableau < (std::size_t{1} << 32), "a local index fits a place");
+/// Slots a register's tableau groups can take: as many as a place can name (the place table packs
+/// a slot beside a local index in 32 bits).
+inline constexpr std::size_t kMaxTableauSlots = (std::size_t{1} << 18) - 1;
+static_assert(cost::kMaxTableau <= (std::size_t{1} << 14), "a local index fits its 14 bits of a place");
 
 }  // namespace tessaryn

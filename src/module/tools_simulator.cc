@@ -605,15 +605,18 @@ PyMethodDef g_methods[] = {
     def<kPeekX, CertainQuery<clifford::Axis::X>>(
         "peek_x($self, qubit)\n--\n\n"
         "What measuring `qubit` along X is certain to give: +1 or -1, or 0 when the outcome would\n"
-        "be random. Changes nothing and draws nothing. O(1)."),
+        "be random. Changes nothing and draws nothing. O(1); for a qubit of a dense group of m held\n"
+        "as a tableau, O(m/64), and O(m^2/64) when the outcome is certain."),
     def<kPeekY, CertainQuery<clifford::Axis::Y>>(
         "peek_y($self, qubit)\n--\n\n"
         "What measuring `qubit` along Y is certain to give: +1 or -1, or 0 when the outcome would\n"
-        "be random. Changes nothing and draws nothing. O(1)."),
+        "be random. Changes nothing and draws nothing. O(1); for a qubit of a dense group of m held\n"
+        "as a tableau, O(m/64), and O(m^2/64) when the outcome is certain."),
     def<kPeekZ, CertainQuery<clifford::Axis::Z>>(
         "peek_z($self, qubit)\n--\n\n"
         "What measuring `qubit` along Z is certain to give: +1 or -1, or 0 when the outcome would\n"
-        "be random. Changes nothing and draws nothing. O(1)."),
+        "be random. Changes nothing and draws nothing. O(1); for a qubit of a dense group of m held\n"
+        "as a tableau, O(m/64), and O(m^2/64) when the outcome is certain."),
     def<kExpectation, Expectation>(
         "expectation($self, pauli)\n--\n\n"
         "The expectation value of a Pauli product: +1 or -1 when the state is an eigenstate of\n"
@@ -621,7 +624,8 @@ PyMethodDef g_methods[] = {
         "`pauli` is a str in stim's text form, dense (\"+X_Z\", \"-ZZ\", the identity as _ or I,\n"
         "qubits beyond its length the identity) or sparse (\"X0*Z12\"), or a dict {qubit: 'X', 'Y',\n"
         "'Z' or an Axis}. Changes nothing and draws nothing. Cost: the length of `pauli`, plus\n"
-        "O(D log D) for D the degrees of the qubits on which it acts."),
+        "O(D log D) for D the degrees of the qubits on which it acts; for t factors on a dense group\n"
+        "of m held as a tableau, O(t*m/64), and O(m^2/64) when the value is not 0."),
     def<kLocalComplement, LocalComplement>(
         "local_complement($self, qubit)\n--\n\n"
         "Re-express the same state with the graph locally complemented at `qubit`: every edge\n"
@@ -638,7 +642,8 @@ PyMethodDef g_methods[] = {
                            "once. Cost: O(n/64 + D) to find the c edges across, D being the degrees on the smaller\n"
                            "side, then the rank of the block they form: rows and columns of one entry cost O(c) in\n"
                            "all (a cut of a chain or a cluster is nothing else), and the a-by-b block left\n"
-                           "O(a*b*min(a, b)/64) as bit rows."),
+                           "O(a*b*min(a, b)/64) as bit rows. A dense group of m held as a tableau and cut by the\n"
+                           "region adds O(m*s*min(m, s)/64) for its s qubits on the smaller side; nothing is moved."),
     def<kCopy, Copy<NoArgs>>(
         "copy($self)\n--\n\n"
         "An independent simulator in the same state, held the same way. A seeded simulator's copy\n"
