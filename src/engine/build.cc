@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace tessaryn {
 
@@ -76,6 +77,23 @@ bool GraphBuilder::finish() noexcept {
 Register GraphBuilder::take(const Vop* vops) noexcept {
     for (std::uint64_t v = 0; v < reg_.size(); ++v) reg_.set_vop(v, vops != nullptr ? vops[v] : clifford::kIdentity);
     return std::move(reg_);
+}
+
+std::optional<Register> register_from_stabilizers(StabilizerRows rows) {
+    const std::size_t m = rows.count;
+    const std::optional<Tableau::GraphForm> form = Tableau::graph_form_of(std::move(rows));
+    if (!form) return std::nullopt;
+    std::vector<Edge> edges;
+    for (std::size_t j = 0; j < m; ++j)
+        bits::for_each(std::span<const Word>(form->adjacency.data() + j * form->words, form->words), [&](std::uint64_t k) {
+            if (k > j) edges.push_back({j, k});
+        });
+    GraphBuilder builder(m);
+    builder.count(edges);
+    builder.allocate();
+    builder.place(edges);
+    builder.finish();
+    return builder.take(form->local.data());
 }
 
 }  // namespace tessaryn

@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "engine/register.h"
+#include "engine/tableau.h"
 
 namespace tessaryn {
 
@@ -43,5 +45,10 @@ private:
     Register reg_;
     bool repeated_ = false;
 };
+
+/// The register in the state that `rows`, m generators on m qubits, fix: its graph form, found
+/// by elimination (O(m³/64)), built in one go; nothing when they do not fix one state (dependent,
+/// or not commuting). Throws std::bad_alloc.
+std::optional<Register> register_from_stabilizers(StabilizerRows rows);
 
 }  // namespace tessaryn

@@ -19,6 +19,7 @@ constexpr std::size_t kStream = 40;
 constexpr std::size_t kChecksum = 8;
 constexpr std::uint16_t kWithStream = 1;
 constexpr std::uint16_t kWithForms = 2;
+constexpr std::uint16_t kWithRecord = 4;
 constexpr std::size_t kFormsHeader = 32;  // the register's record and G
 constexpr std::size_t kGroupHeader = 32;  // m and the group's record
 
@@ -177,19 +178,22 @@ std::vector<HeldGroup> read_forms(const Register& reg, std::span<const std::byte
 
 }  // namespace
 
-std::size_t snapshot_size(const GraphView& view, std::uint64_t edges, bool with_stream) noexcept {
-    return base_size(view.size(), edges, with_stream) + forms_size(view.reg());
+std::size_t snapshot_size(const GraphView& view, std::uint64_t edges, bool with_stream,
+                          std::uint64_t recorded) noexcept {
+    const std::size_t record = recorded == 0 ? 0 : 8 + 8 * bits::words_for(recorded);
+    return base_size(view.size(), edges, with_stream) + record + forms_size(view.reg());
 }
 
-void write_snapshot(const GraphView& view, std::uint64_t edges, const StreamState* stream,
+void write_snapshot(const GraphView& view, std::uint64_t edges, const StreamState* stream, const RecordBits& record,
                     std::span<std::byte> out) noexcept {
     const Register& reg = view.reg();
-    const bool forms = has_forms(reg);
+    const bool forms = has_forms(reg), with_record = record.size != 0;
     std::byte* at = out.data();
     std::memcpy(at, kMagic, sizeof kMagic);
     at += sizeof kMagic;
-    put<std::uint16_t>(at, forms ? 2 : 1);
-    put<std::uint16_t>(at, static_cast<std::uint16_t>((stream != nullptr ? kWithStream : 0) | (forms ? kWithForms : 0)));
+    put<std::uint16_t>(at, forms || with_record ? 2 : 1);
+    put<std::uint16_t>(at, static_cast<std::uint16_t>((stream != nullptr ? kWithStream : 0) | (forms ? kWithForms : 0) |
+                                                      (with_record ? kWithRecord : 0)));
     put<std::uint64_t>(at, view.size());
     put<std::uint64_t>(at, edges);
     for (std::uint64_t v = 0; v < view.size(); ++v) *at++ = std::byte{view.vop(v)};
@@ -201,6 +205,10 @@ void write_snapshot(const GraphView& view, std::uint64_t edges, const StreamStat
         std::memcpy(at, stream->key.data(), stream->key.size());
         at += stream->key.size();
         put<std::uint64_t>(at, stream->position);
+    }
+    if (with_record) {
+        put<std::uint64_t>(at, record.size);
+        for (const Word w : record.words.first(bits::words_for(record.size))) put<std::uint64_t>(at, w);
     }
     if (forms) write_forms(reg, at);
     put<std::uint64_t>(at, snapshot_checksum({out.data(), static_cast<std::size_t>(at - out.data())}));
@@ -217,14 +225,24 @@ Restored read_snapshot(std::span<const std::byte> in) {
     if (version == 0 || version > kSnapshotVersion)
         refuse("it is in format " + std::to_string(version) + ", and this version of the library reads formats 1 to " +
                std::to_string(kSnapshotVersion));
-    const std::uint16_t known = version >= 2 ? kWithStream | kWithForms : kWithStream;
+    const std::uint16_t known = version >= 2 ? kWithStream | kWithForms | kWithRecord : kWithStream;
     if ((flags & ~known) != 0) refuse("its header has unknown flags " + std::to_string(flags));
-    const bool with_stream = (flags & kWithStream) != 0, with_forms = (flags & kWithForms) != 0;
+    const bool with_stream = (flags & kWithStream) != 0, with_forms = (flags & kWithForms) != 0,
+               with_record = (flags & kWithRecord) != 0;
     // Sizes are compared with the input's before any arithmetic on them could overflow.
     const std::size_t expected = n > in.size() || edges > in.size() / 8 ? 0 : base_size(n, edges, with_stream);
-    if (expected == 0 || (with_forms ? in.size() < expected : expected != in.size()))
+    const auto wrong_length = [&] {
         refuse("it is " + count_of(in.size(), "byte") + " long, which does not fit the " + count_of(n, "qubit") +
                " and " + count_of(edges, "edge") + " its header announces (it was cut short or extended)");
+    };
+    if (expected == 0 || in.size() < expected + (with_record ? 8 : 0)) wrong_length();
+    // The record's length, then its words, follow the stream.
+    const std::size_t record_at = expected - kChecksum;
+    const std::uint64_t recorded = with_record ? get<std::uint64_t>(in.data() + record_at) : 0;
+    const std::uint64_t record_words = bits::words_for(recorded);
+    if (record_words > (in.size() - expected) / 8) wrong_length();
+    const std::size_t sections = expected + (with_record ? 8 + 8 * record_words : 0);
+    if (with_forms ? in.size() < sections : sections != in.size()) wrong_length();
     const std::size_t body = in.size() - kChecksum;
     if (snapshot_checksum(in.first(body)) != get<std::uint64_t>(in.data() + body))
         refuse("its checksum does not match its contents (it was damaged or altered)");
@@ -262,10 +280,17 @@ Restored read_snapshot(std::span<const std::byte> in) {
         builder.place({chunk.data(), size});
     }
     if (!builder.finish()) refuse("an edge repeats");  // excluded by the order check above
-    Restored out{builder.take(reinterpret_cast<const Vop*>(vops)), std::nullopt};
+    Restored out{builder.take(reinterpret_cast<const Vop*>(vops)), std::nullopt, {}};
     const std::byte* after_edges = pairs + 8 * edges;
+    if (with_record) {
+        if (recorded == 0) refuse("its record section records nothing");
+        out.record.size = recorded;
+        out.record.words.resize(static_cast<std::size_t>(record_words));
+        for (std::size_t k = 0; k < record_words; ++k) out.record.words[k] = get<std::uint64_t>(in.data() + record_at + 8 + 8 * k);
+        if (!bits::padding_clear(out.record.words, recorded)) refuse("its record has bits beyond its length");
+    }
     if (with_forms) {
-        const std::byte* section = after_edges + (with_stream ? kStream : 0);
+        const std::byte* section = in.data() + sections - kChecksum;
         cost::RegisterAccount account;
         const std::vector<HeldGroup> groups =
             read_forms(out.reg, {section, static_cast<std::size_t>(in.data() + body - section)}, account);

@@ -4,12 +4,14 @@
 // seeded stream, where that stream stands. All numbers little-endian:
 //
 //   bytes 0-3     "TSRY"
-//   4-5           format version: 1, or 2 when the forms section is present
-//   6-7           flags: bit 0 when a stream follows the edges, bit 1 when the forms section does
+//   4-5           format version: 1, or 2 when the forms section or a record is present
+//   6-7           flags: bit 0 when a stream follows the edges, bit 1 when the forms section does,
+//                 bit 2 when a measurement record does (format 2)
 //   8-15          n, the number of qubits
 //   16-23         E, the number of edges
 //   then          n VOP bytes; E edges as pairs (u, v) of 32-bit ids, u < v, in ascending order
 //   then          with a stream: its 32-byte key and its 64-bit position
+//   then          with a record (flag bit 2): its length R, then ⌈R/64⌉ 64-bit words of results
 //   then          the forms section: the register's record (credit, next look, move shift) and
 //                 G, as four 64-bit numbers; then per group its size m, its record (spent,
 //                 saved, per gate) as four 64-bit numbers, and its m members as ascending ids
@@ -26,6 +28,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "engine/graph_view.h"
 #include "engine/register.h"
@@ -38,20 +41,35 @@ struct StreamState {
     std::uint64_t position;
 };
 
+/// Results recorded beside the state (a simulator's measurement record): `size` bits, bit i of
+/// `words` for result i, padding zero.
+struct RecordBits {
+    std::span<const Word> words;
+    std::uint64_t size = 0;
+};
+/// The same, owned: what reading a snapshot gives back.
+struct OwnedRecordBits {
+    std::vector<Word> words;
+    std::uint64_t size = 0;
+};
+
 /// The newest snapshot format this code writes and reads.
 inline constexpr std::uint16_t kSnapshotVersion = 2;
 
-/// Bytes of the snapshot of the view's register, which has `edges` edges (its edge_count).
-std::size_t snapshot_size(const GraphView& view, std::uint64_t edges, bool with_stream) noexcept;
+/// Bytes of the snapshot of the view's register, which has `edges` edges (its edge_count), with
+/// `recorded` results beside it.
+std::size_t snapshot_size(const GraphView& view, std::uint64_t edges, bool with_stream,
+                          std::uint64_t recorded = 0) noexcept;
 
 /// Writes the snapshot of the view's register, which has `edges` edges, into `out`, which holds
-/// exactly snapshot_size bytes. The view must be whole. O(n + edges).
-void write_snapshot(const GraphView& view, std::uint64_t edges, const StreamState* stream,
+/// exactly snapshot_size bytes. The view must be whole. O(n + edges + recorded/64).
+void write_snapshot(const GraphView& view, std::uint64_t edges, const StreamState* stream, const RecordBits& record,
                     std::span<std::byte> out) noexcept;
 
 struct Restored {
     Register reg;
     std::optional<StreamState> stream;
+    OwnedRecordBits record;
 };
 
 /// The register and stream a snapshot describes, with the groups it names held as tableaux again.

@@ -82,6 +82,7 @@ struct Rows {
     std::vector<std::uint8_t> sign;
 
     Rows(std::size_t count, std::size_t words) : w(words), bits(2 * words * count), sign(count) {}
+    explicit Rows(StabilizerRows&& r) noexcept : w(r.words), bits(std::move(r.bits)), sign(std::move(r.sign)) {}
 
     Word* row(std::size_t i) noexcept { return bits.data() + 2 * w * i; }
     Word* xs(std::size_t i) noexcept { return row(i); }
@@ -115,7 +116,8 @@ struct Elimination {
     std::size_t m;
     std::size_t rank = 0;
 
-    Elimination(std::size_t count, std::size_t words) : rows(count, words), qubit_of(count), not_pivot(words), m(count) {}
+    explicit Elimination(StabilizerRows&& r)
+        : rows(std::move(r)), qubit_of(r.count), not_pivot(rows.w), m(r.count) {}
 };
 
 constexpr std::size_t kBlock = 8;
@@ -194,19 +196,25 @@ void eliminate_x(Elimination& e) {
 }
 
 // The rows left are Z strings. Commuting with the pivot rows, they have full rank on the columns
-// without a pivot: eliminate them there, clearing those columns from every row.
-void eliminate_z(Elimination& e) {
+// without a pivot: eliminate them there, clearing those columns from every row. Returns whether
+// every column got its row, as independent generators give it.
+bool eliminate_z(Elimination& e) {
     Rows& rows = e.rows;
     std::size_t next = e.rank;
+    bool complete = true;
     bits::for_each(std::span<const Word>(e.not_pivot.data(), rows.w), [&](std::uint64_t c) {
         std::size_t p = next;
         while (p < e.m && !bits::test(rows.zs(p), c)) ++p;
-        if (p == e.m) return;  // cannot happen for a valid tableau
+        if (p == e.m) {
+            complete = false;
+            return;
+        }
         rows.swap_rows(p, next);
         for (std::size_t i = 0; i < e.m; ++i)
             if (i != next && bits::test(rows.zs(i), c)) rows.multiply(i, next);
         e.qubit_of[next++] = static_cast<std::size_t>(c);
     });
+    return complete;
 }
 
 // A Hadamard on every column without a pivot turns those Z strings into X_c Z…, and leaves every
@@ -498,25 +506,39 @@ bool operator==(const Tableau& a, const Tableau& b) noexcept {
 
 // --- The graph form, in five phases ------------------------------------------------------------
 
-void Tableau::write_stabilizer_rows(Word* rows, std::size_t w, std::uint8_t* sign) const noexcept {
+StabilizerRows::StabilizerRows(std::size_t count_, std::size_t qubits)
+    : count(count_), words((bits::words_for(qubits) + kLanes - 1) / kLanes * kLanes), bits(2 * words * count_),
+      sign(count_) {}
+
+void Tableau::write_stabilizer_rows(StabilizerRows& rows) const noexcept {
     // Column k's stabiliser bit i is row i's bit k.
     for (std::size_t k = 0; k < m_; ++k) {
-        bits::for_each(x(k).stabilizers(), [&](std::uint64_t i) { bits::set(rows + 2 * w * i, k); });
-        bits::for_each(z(k).stabilizers(), [&](std::uint64_t i) { bits::set(rows + 2 * w * i + w, k); });
+        bits::for_each(x(k).stabilizers(), [&](std::uint64_t i) { bits::set(rows.xs(i), k); });
+        bits::for_each(z(k).stabilizers(), [&](std::uint64_t i) { bits::set(rows.zs(i), k); });
     }
     const ConstColumn r = signs();
-    for (std::size_t i = 0; i < m_; ++i) sign[i] = r.test(stabilizer(i)) ? 1 : 0;
+    for (std::size_t i = 0; i < m_; ++i) rows.sign[i] = r.test(stabilizer(i)) ? 1 : 0;
 }
 
 Tableau::GraphForm Tableau::graph_form() const {
-    const std::size_t m = m_, w = (used_words() + kLanes - 1) / kLanes * kLanes;
-    Elimination e(m, w);
+    StabilizerRows rows(m_, m_);
+    write_stabilizer_rows(rows);
+    return *graph_form_of(std::move(rows));
+}
+
+std::optional<Tableau::GraphForm> Tableau::graph_form_of(StabilizerRows rows) {
+    const std::size_t m = rows.count, w = rows.words;
+    Elimination e(std::move(rows));
     GraphForm out{w, std::vector<Word>(w * m), std::vector<Vop>(m)};
-    write_stabilizer_rows(e.rows.bits.data(), w, e.rows.sign.data());
     eliminate_x(e);
-    eliminate_z(e);
+    if (!eliminate_z(e)) return std::nullopt;
     hadamard_off_pivot(e);
     read_graph(e, out);
+    // Generators that do not commute come out as an adjacency that is not symmetric.
+    for (std::size_t j = 0; j < m; ++j)
+        for (std::size_t k = j + 1; k < m; ++k)
+            if (bits::test(out.adjacency.data() + j * w, k) != bits::test(out.adjacency.data() + k * w, j))
+                return std::nullopt;
     return out;
 }
 

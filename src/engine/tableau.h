@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -82,6 +83,20 @@ private:
 using Column = ColumnView<Word>;
 using ConstColumn = ColumnView<const Word>;
 
+/// Stabiliser generators as rows of bits, for finding the state they fix: row i is `words` words
+/// of X bits, then `words` of Z bits, one bit a qubit; `sign[i]` is 1 for a minus sign.
+struct StabilizerRows {
+    /// `count` rows of zeros over `qubits` qubits.
+    StabilizerRows(std::size_t count, std::size_t qubits);
+    std::size_t count;
+    std::size_t words;
+    std::vector<Word> bits;
+    std::vector<std::uint8_t> sign;
+
+    Word* xs(std::size_t i) noexcept { return bits.data() + 2 * words * i; }
+    Word* zs(std::size_t i) noexcept { return xs(i) + words; }
+};
+
 class Tableau {
 public:
     /// Room for at least `capacity` qubits (rounded up to a multiple of 64), none used. Throws
@@ -139,6 +154,9 @@ public:
     /// Finds the graph form by Gauss–Jordan elimination of the stabilisers: O(m³/64) time,
     /// O(m²/8) bytes. Throws std::bad_alloc with nothing changed.
     GraphForm graph_form() const;
+    /// The graph form of the state that `rows`, m generators on m qubits, fix; nothing when they
+    /// do not fix one state (they are dependent, or do not commute). The same elimination.
+    static std::optional<GraphForm> graph_form_of(StabilizerRows rows);
 
     /// Stabiliser i's Pauli at qubit k, 0 I, 1 X, 2 Y or 3 Z, and whether stabiliser i carries a
     /// minus sign: for oracles that rebuild the state from the generators. O(1).
@@ -178,9 +196,8 @@ private:
     void take_z_off(std::size_t k, std::size_t p, bool outcome) noexcept;
     void drop_qubit(std::size_t k, std::size_t p) noexcept;
 
-    // The first phase of graph_form: the stabilisers as rows, `w` words of X bits then `w` of Z
-    // bits each, one after another in `rows`, and their signs.
-    void write_stabilizer_rows(Word* rows, std::size_t w, std::uint8_t* sign) const noexcept;
+    // The first phase of graph_form: the stabilisers as rows.
+    void write_stabilizer_rows(StabilizerRows& rows) const noexcept;
 
     std::size_t m_ = 0;
     std::size_t cap_ = 0;

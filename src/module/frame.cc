@@ -9,7 +9,8 @@ namespace tessaryn::py {
 namespace {
 
 constexpr std::array<const char*, static_cast<std::size_t>(Param::count_)> kParamNames{
-    "qubit", "control", "target", "qubits", "qubit_amount", "seed", "edges", "vops", "region", "pauli", "memo"};
+    "qubit", "control", "target", "qubits", "qubit_amount", "seed", "edges", "vops", "region", "pauli", "memo",
+    "circuit", "text", "stabilizers", "bit_packed"};
 
 std::array<PyObject*, static_cast<std::size_t>(Param::count_)> g_interned{};
 

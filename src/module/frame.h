@@ -25,6 +25,10 @@ enum class Param : std::uint8_t {
     region,
     pauli,
     memo,
+    circuit,
+    text,
+    stabilizers,
+    bit_packed,
     count_
 };
 

@@ -109,9 +109,14 @@ struct Measurement {
             return static_cast<bool>(result);
         }
     };
+    // A class with a measurement record appends the outcome, with room made before the qubit is
+    // measured.
     template <class Object>
     static std::uint8_t run(Object& sim, const Args& a) {
-        return sim.with_random([&](RandomSource& rng) { return measure(sim.reg, a.q, A, rng); });
+        if constexpr (requires { sim.record; }) sim.record.reserve(1);
+        const std::uint8_t bit = sim.with_random([&](RandomSource& rng) { return measure(sim.reg, a.q, A, rng); });
+        if constexpr (requires { sim.record; }) sim.record.push(bit != 0);
+        return bit;
     }
     static PyObject* to_python(std::uint8_t bit, Prepared& p) {
         set_measurement_result(p.result.get(), bit);

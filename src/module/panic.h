@@ -25,6 +25,10 @@ public:
     using Fault::Fault;
 };
 
+/// Thrown where a Python error is already pending (an interrupt met while a long call ran): the
+/// boundary leaves it as it is.
+class PythonErrorPending : public std::exception {};
+
 /// The `PanicException` type, created on first use and kept for the process; null with the
 /// error set when it cannot be made.
 PyObject* panic_type() noexcept;
@@ -60,6 +64,7 @@ template <FaultStyle Style = FaultStyle::panic, class F>
 PyObject* trampoline(F&& body) noexcept {
     try {
         return body();
+    } catch (const PythonErrorPending&) {
     } catch (const ResumedFault& fault) {
         raise_panic(fault.message());
     } catch (const Fault& fault) {

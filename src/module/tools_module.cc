@@ -3,6 +3,7 @@
 #include "module/entry.h"
 #include "module/panic.h"
 #include "module/python.h"
+#include "module/tools_circuit.h"
 #include "module/tools_simulator.h"
 #include "module/values.h"
 
@@ -48,6 +49,7 @@ bool fill(PyObject* module) {
     if (!restore) return false;
     remember_restore(restore.get());
     return publish(module, "Simulator", as_object(tools_simulator_type())) &&
+           publish(module, "Circuit", as_object(tools_circuit_type())) &&
            publish(module, "MeasurementResult", as_object(measurement_result_type())) &&
            publish(module, "Outcome", as_object(outcome_type())) && publish(module, "Axis", as_object(axis_type())) &&
            PyModule_AddStringConstant(module, "__version__", TESSARYN_VERSION) == 0;

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "circuit/record.h"
+#include "circuit/run.h"
 #include "engine/build.h"
 #include "engine/entropy.h"
 #include "engine/fault.h"
@@ -22,6 +24,7 @@
 #include "module/frame.h"
 #include "module/methods.h"
 #include "module/panic.h"
+#include "module/tools_circuit.h"
 #include "module/tools_convert.h"
 #include "module/values.h"
 
@@ -36,6 +39,7 @@ struct ToolsObject {
     BorrowFlag borrow_flag;
     Register reg;
     std::optional<ChaCha12Rng> stream;  // a seeded simulator's own
+    circuit::MeasurementRecord record;  // every result its measurements and circuits recorded
 
     static ToolsObject* receiver(PyObject* self) { return checked_receiver<ToolsObject>(self, g_tools, "Simulator"); }
     /// A seeded simulator draws from its own stream, any other from the calling thread's. A call
@@ -55,6 +59,13 @@ struct ToolsObject {
         ThreadRandom rng;
         return f(rng);
     }
+    /// The same for a long call that may stop part way and keeps what it did, its draws included.
+    template <class F>
+    decltype(auto) with_random_kept(F&& f) {
+        if (stream) return f(*stream);
+        ThreadRandom rng;
+        return f(rng);
+    }
 };
 
 ToolsObject* as_tools(PyObject* self) { return reinterpret_cast<ToolsObject*>(self); }
@@ -65,13 +76,15 @@ std::optional<ChaCha12Rng> stream_for(const std::optional<SeedKey>& key) {
 }
 
 // A new simulator object holding `reg`; null with an error set.
-PyObject* new_simulator(PyTypeObject* type, Register reg, std::optional<ChaCha12Rng> stream) {
+PyObject* new_simulator(PyTypeObject* type, Register reg, std::optional<ChaCha12Rng> stream,
+                        circuit::MeasurementRecord record = {}) {
     PyObject* obj = alloc_instance(type);
     if (obj == nullptr) return nullptr;
     ToolsObject* sim = as_tools(obj);
     new (&sim->borrow_flag) BorrowFlag(0);
     new (&sim->reg) Register(std::move(reg));
     new (&sim->stream) std::optional<ChaCha12Rng>(std::move(stream));
+    new (&sim->record) circuit::MeasurementRecord(std::move(record));
     return obj;
 }
 
@@ -424,15 +437,16 @@ struct Copy {
     struct State {
         Register reg;
         std::optional<ChaCha12Rng> stream;
+        circuit::MeasurementRecord record;
     };
     using Result = std::unique_ptr<State>;
     static constexpr Access kAccess = Access::shared;
     using Prepared = NothingToPrepare;
     static Result run(ToolsObject& sim, const Args&) {
-        return std::make_unique<State>(State{sim.reg.clone(), sim.stream});
+        return std::make_unique<State>(State{sim.reg.clone(), sim.stream, sim.record});
     }
     static PyObject* to_python(Result state, Prepared&) {
-        return new_simulator(g_tools, std::move(state->reg), std::move(state->stream));
+        return new_simulator(g_tools, std::move(state->reg), std::move(state->stream), std::move(state->record));
     }
 };
 
@@ -446,10 +460,10 @@ struct Reduce {
         const std::uint64_t edges = view.edge_count();
         std::optional<StreamState> stream;
         if (sim.stream) stream = StreamState{sim.stream->key(), sim.stream->position()};
-        const std::size_t size = snapshot_size(view, edges, stream.has_value());
+        const std::size_t size = snapshot_size(view, edges, stream.has_value(), sim.record.size());
         Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
         if (!bytes) throw std::bad_alloc();
-        write_snapshot(view, edges, stream ? &*stream : nullptr,
+        write_snapshot(view, edges, stream ? &*stream : nullptr, RecordBits{sim.record.words(), sim.record.size()},
                        {reinterpret_cast<std::byte*>(PyBytes_AS_STRING(bytes.get())), size});
         return bytes;
     }
@@ -460,6 +474,60 @@ struct Reduce {
         }
         return Py_BuildValue("(O(O))", g_restore, payload.get());
     }
+};
+
+// Results of a record as one byte each (0 or 1), behind a read-only memoryview of bools that
+// numpy.asarray takes without a copy.
+Ref record_bytes(const circuit::MeasurementRecord& record, std::uint64_t from) {
+    const std::uint64_t count = record.size() - from;
+    Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count)));
+    if (!bytes) throw std::bad_alloc();
+    char* out = PyBytes_AS_STRING(bytes.get());
+    for (std::uint64_t i = 0; i < count; ++i) out[i] = record.at(from + i) ? 1 : 0;
+    return bytes;
+}
+
+PyObject* bool_view(Ref bytes) {
+    const Py_ssize_t n = PyBytes_GET_SIZE(bytes.get());
+    return view_of(std::move(bytes), "?", 1, n, 0);
+}
+
+struct CircuitArgs {
+    CircuitArg arg;
+    bool convert(const FunctionDescription&, PyObject* const* argv, SizeOf) { return extract_circuit(argv[0], arg); }
+};
+
+struct DoCircuit {
+    using Args = CircuitArgs;
+    using Result = Ref;
+    static constexpr Access kAccess = Access::exclusive;
+    using Prepared = NothingToPrepare;
+    static Ref run(ToolsObject& sim, const Args& a) {
+        const circuit::Circuit& c = *a.arg.circuit;
+        const std::uint64_t before = sim.record.size();
+        // Everything that can be refused is refused before anything runs.
+        circuit::check_runnable(c, sim.reg.size(), before);
+        sim.record.reserve(c.num_measurements());
+        bool finished = false;
+        {
+            WithoutLock unlocked;
+            finished = sim.with_random_kept([&](RandomSource& rng) {
+                return circuit::run(c, sim.reg, sim.record, rng, {}, &unlocked);
+            });
+        }
+        if (!finished) throw PythonErrorPending();
+        return record_bytes(sim.record, before);
+    }
+    static PyObject* to_python(Ref bytes, Prepared&) { return bool_view(std::move(bytes)); }
+};
+
+struct CurrentRecord {
+    using Args = NoArgs;
+    using Result = Ref;
+    static constexpr Access kAccess = Access::shared;
+    using Prepared = NothingToPrepare;
+    static Ref run(ToolsObject& sim, const Args&) { return record_bytes(sim.record, 0); }
+    static PyObject* to_python(Ref bytes, Prepared&) { return bool_view(std::move(bytes)); }
 };
 
 // --- Descriptions and the method table --------------------------------------------------------
@@ -491,6 +559,10 @@ constexpr FunctionDescription kLocalComplement = one("local_complement");
 constexpr FunctionDescription kEntropy{"Simulator", "entanglement_entropy", {Param::region}, 1, kOrdinary};
 constexpr FunctionDescription kCopy = none("copy"), kDunderCopy = none("__copy__"), kReduce = none("__reduce__");
 constexpr FunctionDescription kDeepcopy{"Simulator", "__deepcopy__", {Param::memo}, 1, kOrdinary};
+constexpr FunctionDescription kDoCircuit{"Simulator", "do_circuit", {Param::circuit}, 1, kOrdinary};
+constexpr FunctionDescription kRecord = none("current_measurement_record");
+constexpr FunctionDescription kFromStabilizers{
+    "Simulator", "from_stabilizers", {Param::stabilizers, Param::seed}, 2, kOrdinary, 1, 1};
 
 template <const FunctionDescription& D, class Op>
 constexpr PyMethodDef def(const char* doc) {
@@ -498,6 +570,7 @@ constexpr PyMethodDef def(const char* doc) {
 }
 
 PyObject* from_graph(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+PyObject* from_stabilizers(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 PyMethodDef g_methods[] = {
     def<kX, SingleQubitGate<clifford::kPauliX>>("x($self, qubit)\n--\n\nApply X (Pauli-X) to `qubit`. O(1)."),
@@ -656,6 +729,33 @@ PyMethodDef g_methods[] = {
                          "bytes, with a seeded simulator's stream and the point it has reached, and which groups are\n"
                          "held as tableaux, so that the unpickled simulator gives the same outcomes at the same\n"
                          "costs. Costs what edges() costs; nothing is moved."),
+    def<kDoCircuit, DoCircuit>(
+        "do_circuit($self, circuit)\n--\n\n"
+        "Run `circuit` (a Circuit, or anything whose str() is circuit text, a stim.Circuit as it\n"
+        "is) on this state, in one call: gates, measurements, resets, noise and feedback from the\n"
+        "measurement record, REPEAT blocks run as often as they say. Random outcomes and noise\n"
+        "draw from this simulator's stream (a seeded one's, in the documented order), results are\n"
+        "appended to its measurement record, and the results of this run come back as a read-only\n"
+        "memoryview of bools, which numpy.asarray takes without a copy. Sweep bits are 0.\n\n"
+        "The state stays, so circuit segments interleave with gates chosen in Python. A qubit\n"
+        "beyond the simulator raises IndexError, and a record target reaching before the\n"
+        "record's start ValueError, before anything runs. The run releases the interpreter\n"
+        "lock; Ctrl-C (KeyboardInterrupt) or memory running out (MemoryError) stops it between\n"
+        "operations, leaving the state, the record and the stream as the operations before then\n"
+        "left them (an operation made of several engine steps is undone, unless undoing it runs\n"
+        "out of memory too). Cost: the engine's per operation; a REPEAT body is never copied."),
+    def<kRecord, CurrentRecord>(
+        "current_measurement_record($self)\n--\n\n"
+        "Every result this simulator has recorded, by circuits and by measure_x, measure_y and\n"
+        "measure_z, in order: a read-only memoryview of bools (rec[-1] is the last). O(results)."),
+    {"from_stabilizers", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_stabilizers)),
+     METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "from_stabilizers($type, stabilizers, *, seed=None)\n--\n\n"
+     "A simulator of n qubits in the state that `stabilizers`, n independent commuting Pauli\n"
+     "strings, fix: strings in stim's text form (\"+XZ_\", \"-YY\", or sparse \"X0*Z12\"), or\n"
+     "objects whose str() is one, such as the stim.PauliStrings of a stim.Tableau's\n"
+     "to_stabilizers(). ValueError when they are not independent and commuting, or name a\n"
+     "qubit beyond n. O(n^3/64) for the elimination that finds the graph form."},
     {"from_graph", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_graph)),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "from_graph($type, qubit_amount, edges, vops=None, *, seed=None)\n--\n\n"
@@ -727,8 +827,52 @@ PyObject* from_graph(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyO
     });
 }
 
+PyObject* from_stabilizers(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return trampoline<kOrdinary>([&]() -> PyObject* {
+        PyObject* slots[kMaxParams];
+        PyObject* const* argv = bind_fastcall(kFromStabilizers, args, nargs, kwnames, slots);
+        if (argv == nullptr) return nullptr;
+        std::optional<SeedKey> key;
+        if (!extract_seed(argv[1], key)) return nullptr;
+        Ref items(PySequence_Fast(argv[0], "stabilizers must be an iterable of Pauli strings"));
+        if (!items) return nullptr;
+        const auto n = static_cast<std::uint64_t>(PySequence_Fast_GET_SIZE(items.get()));
+        StabilizerRows rows(static_cast<std::size_t>(n), static_cast<std::size_t>(n));
+        std::vector<PauliTerm> terms;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            PyObject* item = PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i));
+            Ref text(PyUnicode_Check(item) ? Py_NewRef(item) : PyObject_Str(item));
+            if (!text) return nullptr;
+            bool negated = false;
+            if (!extract_pauli(text.get(), n, terms, negated)) {
+                if (PyErr_ExceptionMatches(PyExc_IndexError)) {
+                    Ref cause = fetch_error();
+                    PyErr_Format(PyExc_ValueError,
+                                 "stabilizers[%llu] acts beyond the %llu qubits that %llu stabilizers fix",
+                                 static_cast<unsigned long long>(i), static_cast<unsigned long long>(n),
+                                 static_cast<unsigned long long>(n));
+                }
+                return nullptr;
+            }
+            for (const PauliTerm& t : terms) {
+                if (t.axis != clifford::Axis::Z) bits::set(rows.xs(i), t.qubit);
+                if (t.axis != clifford::Axis::X) bits::set(rows.zs(i), t.qubit);
+            }
+            rows.sign[i] = negated ? 1 : 0;
+        }
+        std::optional<Register> reg = register_from_stabilizers(std::move(rows));
+        if (!reg) {
+            PyErr_SetString(PyExc_ValueError,
+                            "the stabilizers do not fix one state: they are not independent, or do not commute");
+            return nullptr;
+        }
+        return new_simulator(reinterpret_cast<PyTypeObject*>(cls), std::move(*reg), stream_for(key));
+    });
+}
+
 void tools_dealloc(PyObject* self) noexcept {
     ToolsObject* sim = as_tools(self);
+    sim->record.~MeasurementRecord();
     sim->stream.~optional();
     sim->reg.~Register();
     free_instance(self);
@@ -810,9 +954,13 @@ PyObject* tools_restore(PyObject*, PyObject* data) noexcept {
             stream.emplace(restored.stream->key, nullptr);
             stream->seek(restored.stream->position);
         }
+        circuit::MeasurementRecord record;
+        record.reserve(restored.record.size);
+        for (std::uint64_t i = 0; i < restored.record.size; ++i)
+            record.push(bits::test(restored.record.words.data(), i));
         PyTypeObject* type = tools_simulator_type();
         if (type == nullptr) return nullptr;
-        return new_simulator(type, std::move(restored.reg), std::move(stream));
+        return new_simulator(type, std::move(restored.reg), std::move(stream), std::move(record));
     });
 }
 

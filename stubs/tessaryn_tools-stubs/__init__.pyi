@@ -4,13 +4,13 @@
 # module's own. The value classes are tessaryn's, re-exported.
 
 from collections.abc import Callable, Iterable, Mapping
-from typing import Any, Literal, SupportsIndex, final
+from typing import Any, ClassVar, Literal, SupportsIndex, final
 
 from tessaryn import Axis as Axis
 from tessaryn import MeasurementResult as MeasurementResult
 from tessaryn import Outcome as Outcome
 
-__all__ = ["Simulator", "MeasurementResult", "Outcome", "Axis"]
+__all__ = ["Simulator", "Circuit", "MeasurementResult", "Outcome", "Axis"]
 __version__: str
 
 def _restore(data: bytes, /) -> Simulator:
@@ -285,6 +285,37 @@ class Simulator:
         costs. Costs what edges() costs; nothing is moved.
         """
 
+    def do_circuit(self, circuit: Circuit | str | object) -> memoryview:
+        """Run `circuit` (a Circuit, or anything whose str() is circuit text, a stim.Circuit as it
+        is) on this state, in one call: gates, measurements, resets, noise and feedback from the
+        measurement record, REPEAT blocks run as often as they say. Random outcomes and noise
+        draw from this simulator's stream (a seeded one's, in the documented order), results are
+        appended to its measurement record, and the results of this run come back as a read-only
+        memoryview of bools, which numpy.asarray takes without a copy. Sweep bits are 0.
+
+        The state stays, so circuit segments interleave with gates chosen in Python. A qubit
+        beyond the simulator raises IndexError, and a record target reaching before the
+        record's start ValueError, before anything runs. The run releases the interpreter
+        lock; Ctrl-C (KeyboardInterrupt) or memory running out (MemoryError) stops it between
+        operations, leaving the state, the record and the stream as the operations before then
+        left them (an operation made of several engine steps is undone, unless undoing it runs
+        out of memory too). Cost: the engine's per operation; a REPEAT body is never copied.
+        """
+
+    def current_measurement_record(self) -> memoryview:
+        """Every result this simulator has recorded, by circuits and by measure_x, measure_y and
+        measure_z, in order: a read-only memoryview of bools (rec[-1] is the last). O(results).
+        """
+
+    @classmethod
+    def from_stabilizers(cls, stabilizers: Iterable[str | object], *, seed: SupportsIndex | None = None) -> Simulator:
+        """A simulator of n qubits in the state that `stabilizers`, n independent commuting Pauli
+        strings, fix: strings in stim's text form ("+XZ_", "-YY", or sparse "X0*Z12"), or
+        objects whose str() is one, such as the stim.PauliStrings of a stim.Tableau's
+        to_stabilizers(). ValueError when they are not independent and commuting, or name a
+        qubit beyond n. O(n^3/64) for the elimination that finds the graph form.
+        """
+
     @classmethod
     def from_graph(
         cls,
@@ -302,3 +333,51 @@ class Simulator:
         Loops, repeated edges, qubits out of range, a wrong shape or item type and vertex
         operators out of range raise ValueError or TypeError naming the first bad entry, and
         nothing is built. O(n + E): every row is allocated once, at its final size."""
+
+@final
+class Circuit:
+    """A circuit in stim's circuit language: `text`, or any object whose str() is such text (a
+    stim.Circuit as it is). Every instruction of that language is read: the Clifford gates by
+    all their names, measurements, resets, pair and Pauli-product measurements and phases,
+    every noise channel, classical feedback from the measurement record, REPEAT blocks (kept
+    once, never unrolled) and the annotations.
+
+    Parsing is one pass over the text. Text that does not parse raises ValueError naming the
+    line and column and what was expected. str() gives the circuit back as text (numbers in
+    their shortest exact form), repr() as a constructor call; circuits compare by their
+    instructions and pickle as their text. Run one with Simulator.do_circuit, or take its
+    reference_sample().
+    """
+
+    def __new__(cls, text: str | object = "") -> Circuit: ...
+    def __len__(self) -> int: ...
+    def __eq__(self, value: object, /) -> bool: ...
+    def __ne__(self, value: object, /) -> bool: ...
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    @property
+    def num_qubits(self) -> int:
+        """One more than the largest qubit any target names."""
+
+    @property
+    def num_measurements(self) -> int:
+        """The results a run records, repetitions counted."""
+
+    @property
+    def num_detectors(self) -> int:
+        """The detectors a run declares, repetitions counted."""
+
+    @property
+    def num_observables(self) -> int:
+        """One more than the largest observable index."""
+
+    def reference_sample(self, *, bit_packed: bool = False) -> Any:
+        """The circuit's results when every random outcome is +1 (recorded as 0) and noise does
+        nothing: stim's reference sample, in its layout, so that it can be handed to
+        stim.Circuit.compile_sampler(reference_sample=...). A numpy array of num_measurements
+        bools, or with bit_packed=True of uint8, eight results a byte, the first in the lowest
+        bit. Runs on the graph engine from |0...0> without the interpreter lock: a 10^6-qubit
+        cluster circuit in about a second; Ctrl-C stops it. Needs numpy.
+        """
+
+    def __reduce__(self) -> tuple[type[Circuit], tuple[str]]:
+        """Pickling: the circuit as its text."""
