@@ -18,7 +18,7 @@ std::vector<std::byte> snapshot_of(Register& reg, const StreamState* stream) {
     const GraphView view = GraphView::whole(reg);
     const std::uint64_t edges = view.edge_count();
     std::vector<std::byte> out(snapshot_size(view, edges, stream != nullptr));
-    write_snapshot(view, edges, stream, out);
+    write_snapshot(view, edges, stream, {}, out);
     return out;
 }
 
