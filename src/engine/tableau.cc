@@ -275,24 +275,76 @@ std::size_t Tableau::add_plus() noexcept {
     return k;
 }
 
+namespace {
+
+// A local Clifford's action on one qubit's X and Z parts, as masks: for each axis of the input,
+// whether its image has an X part, a Z part, a minus sign.
+struct Conjugation {
+    Word has_x[3], has_z[3], minus[3];
+
+    explicit Conjugation(Vop c) noexcept {
+        for (int a = 0; a < 3; ++a) {
+            const clifford::SignedAxis img = clifford::CONJUGATION[c][a];
+            has_x[a] = img.axis != 2 ? ~Word{0} : 0;
+            has_z[a] = img.axis != 0 ? ~Word{0} : 0;
+            minus[a] = img.minus ? ~Word{0} : 0;
+        }
+    }
+    // Rewrites one word of X and Z parts, returning the signs it flips.
+    Word operator()(Word& xs, Word& zs) const noexcept {
+        const Word px = xs & ~zs, py = xs & zs, pz = ~xs & zs;
+        xs = (px & has_x[0]) | (py & has_x[1]) | (pz & has_x[2]);
+        zs = (px & has_z[0]) | (py & has_z[1]) | (pz & has_z[2]);
+        return (px & minus[0]) | (py & minus[1]) | (pz & minus[2]);
+    }
+};
+
+}  // namespace
+
 void Tableau::apply(std::size_t k, Vop c) noexcept {
     if (c == clifford::kIdentity) return;
-    // The image of each axis as masks: whether it has an X part, a Z part, a minus sign.
-    Word has_x[3], has_z[3], minus[3];
-    for (int a = 0; a < 3; ++a) {
-        const clifford::SignedAxis img = clifford::CONJUGATION[c][a];
-        has_x[a] = img.axis != 2 ? ~Word{0} : 0;
-        has_z[a] = img.axis != 0 ? ~Word{0} : 0;
-        minus[a] = img.minus ? ~Word{0} : 0;
-    }
+    const Conjugation g(c);
     const Column xs = x(k), zs = z(k), r = signs();
-    xs.each_word([&](std::size_t t) {
-        const Word xo = xs[t], zo = zs[t];
-        const Word px = xo & ~zo, py = xo & zo, pz = ~xo & zo;
-        xs[t] = (px & has_x[0]) | (py & has_x[1]) | (pz & has_x[2]);
-        zs[t] = (px & has_z[0]) | (py & has_z[1]) | (pz & has_z[2]);
-        r[t] ^= (px & minus[0]) | (py & minus[1]) | (pz & minus[2]);
+    xs.each_word([&](std::size_t t) { r[t] ^= g(xs[t], zs[t]); });
+}
+
+namespace {
+
+// The pass of apply_cz_after, the conjugations left out where they are the identity.
+template <bool kJ, bool kK>
+void cz_after(const Conjugation& gj, const Conjugation& gk, const Column xj, const Column zj, const Column xk,
+              const Column zk, const Column r) noexcept {
+    xj.each_word([&](std::size_t t) {
+        Word a = xj[t], b = zj[t], c = xk[t], d = zk[t];
+        Word s = a & c & (b ^ d);  // as in apply_cz, on the parts after the conjugations
+        if constexpr (kJ || kK) {
+            s = 0;
+            if constexpr (kJ) s ^= gj(a, b);
+            if constexpr (kK) s ^= gk(c, d);
+            s ^= a & c & (b ^ d);
+            xj[t] = a;
+            xk[t] = c;
+        }
+        zj[t] = b ^ c;
+        zk[t] = d ^ a;
+        r[t] ^= s;
     });
+}
+
+}  // namespace
+
+void Tableau::apply_cz_after(std::size_t j, Vop cj, std::size_t k, Vop ck) noexcept {
+    const Conjugation gj(cj), gk(ck);
+    const bool tj = cj != clifford::kIdentity, tk = ck != clifford::kIdentity;
+    const Column xs_j = x(j), zs_j = z(j), xs_k = x(k), zs_k = z(k), r = signs();
+    if (tj && tk)
+        cz_after<true, true>(gj, gk, xs_j, zs_j, xs_k, zs_k, r);
+    else if (tj)
+        cz_after<true, false>(gj, gk, xs_j, zs_j, xs_k, zs_k, r);
+    else if (tk)
+        cz_after<false, true>(gj, gk, xs_j, zs_j, xs_k, zs_k, r);
+    else
+        cz_after<false, false>(gj, gk, xs_j, zs_j, xs_k, zs_k, r);
 }
 
 void Tableau::apply_cz(std::size_t j, std::size_t k) noexcept {

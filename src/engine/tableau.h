@@ -121,6 +121,8 @@ public:
     void apply(std::size_t k, clifford::Vop c) noexcept;
     /// U ← CZ_jk U.
     void apply_cz(std::size_t j, std::size_t k) noexcept;
+    /// U ← CZ_jk (cj_j ck_k) U: the local Cliffords, then CZ, in one pass over the columns.
+    void apply_cz_after(std::size_t j, clifford::Vop cj, std::size_t k, clifford::Vop ck) noexcept;
     /// Whether measuring axis `axis` (0 X, 1 Y, 2 Z) of qubit k has a random outcome: whether
     /// some stabiliser anticommutes with it. O(m/64).
     bool random_outcome(std::size_t k, std::uint8_t axis) const noexcept;

@@ -1,6 +1,7 @@
 #include "engine/tableau_ops.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace tessaryn {
 namespace {
@@ -19,20 +20,19 @@ void cz_held(Register& reg, std::size_t slot, Place pa, Place pb, std::uint64_t 
     Tableau& t = groups.edit(slot);
     // Each operator splits as d·r, with r one of I, H, H·S† and d fixing the Z axis: d = X^s·D,
     // D diagonal. Only r goes into the tableau; controlled-Z passes through D unchanged and
-    // through X^s at one end as a Z at the other, so d stays on top with that correction. One
-    // operator in three is already d, which saves the tableau its column pass.
-    const auto split = [&](std::uint64_t q, std::size_t k) {
+    // through X^s at one end as a Z at the other, so d stays on top with that correction.
+    // The r of both go into the tableau with the CZ in one pass over the columns.
+    const auto split = [&](std::uint64_t q) {
         const Vop c = reg.vop(q);
         const Vop r = onto_z(conj_axis(2, adjoint(c)));  // r·P_w·r† = ±Z, as c·P_w·c† is
-        t.apply(k, r);
         const Vop d = product(c, adjoint(r));
-        return std::pair{d, conj_sign(2, d)};
+        return std::tuple{r, d, conj_sign(2, d)};
     };
-    const auto [da, flip_b] = split(a, pa.local);
-    const auto [db, flip_a] = split(b, pb.local);
+    const auto [ra, da, flip_b] = split(a);
+    const auto [rb, db, flip_a] = split(b);
+    t.apply_cz_after(pa.local, ra, pb.local, rb);
     reg.set_vop(a, flip_a ? product(da, kPauliZ) : da);
     reg.set_vop(b, flip_b ? product(db, kPauliZ) : db);
-    t.apply_cz(pa.local, pb.local);
 }
 
 std::uint8_t measure_held(Register& reg, std::uint64_t q, Place place, Axis axis, RandomSource& rng) {
