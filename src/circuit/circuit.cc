@@ -54,6 +54,11 @@ public:
 
     void run() {
         open_.push_back(0);
+        // A line holds an instruction at most and a target takes two characters at least: room
+        // for those up front spares the growing.
+        const auto lines = static_cast<std::size_t>(std::count(p_, end_, '\n')) + 1;
+        c_.blocks_[0].reserve(lines);
+        c_.targets_.reserve(static_cast<std::size_t>(end_ - p_) / 2);
         line_start_ = p_;
         while (p_ < end_) {
             skip_spaces();
@@ -98,17 +103,24 @@ private:
         if (p_ == end_ || *p_ == '\n') return "the end of the line";
         const char* q = p_;
         while (q < end_ && q - p_ < 16 && *q != '\n' && !is_space(*q)) ++q;
-        return "'" + std::string(p_, q) + "'";
+        std::string out(1, '\'');
+        out.append(p_, q);
+        out += '\'';
+        return out;
     }
 
     std::uint64_t number(const char* what, std::uint64_t limit) {
         const char* start = p_;
         if (p_ == end_ || !is_digit(*p_)) fail(p_, std::string("expected ") + what + ", found " + found());
+        // Up to 18 digits cannot overflow; longer numbers take the careful path.
         std::uint64_t v = 0;
-        const auto [ptr, ec] = std::from_chars(p_, end_, v);
-        if (ec != std::errc() || v > limit)
-            fail(start, std::string(what) + " " + std::string(start, ptr) + " is beyond " + std::to_string(limit));
-        p_ = ptr;
+        while (p_ < end_ && is_digit(*p_) && p_ - start < 18) v = 10 * v + static_cast<std::uint64_t>(*p_++ - '0');
+        if (p_ < end_ && is_digit(*p_)) {
+            const auto [ptr, ec] = std::from_chars(start, end_, v);
+            if (ec != std::errc()) v = ~std::uint64_t{0};
+            p_ = ptr;
+        }
+        if (v > limit) fail(start, std::string(what) + " " + std::string(start, p_) + " is beyond " + std::to_string(limit));
         return v;
     }
 
@@ -189,8 +201,16 @@ private:
         if (!is_name_start(*p_)) fail(p_, "expected an instruction name, found " + found());
         while (p_ < end_ && is_name_char(*p_)) ++p_;
         const std::string_view name(name_at, static_cast<std::size_t>(p_ - name_at));
-        const std::optional<Gate> gate = find_instruction(name);
-        if (!gate) fail(name_at, "unknown instruction '" + std::string(name) + "'");
+        // Lines of a circuit repeat their instructions' names: the last one found is tried first.
+        std::optional<Gate> gate;
+        if (name.size() == last_name_.size() && std::equal(name.begin(), name.end(), last_name_.begin())) {
+            gate = last_gate_;
+        } else {
+            gate = find_instruction(name);
+            if (!gate) fail(name_at, "unknown instruction '" + std::string(name) + "'");
+            last_name_ = name;
+            last_gate_ = *gate;
+        }
         const InstructionSpec& s = spec(*gate);
         Instruction ins;
         ins.gate = *gate;
@@ -257,7 +277,8 @@ private:
         std::vector<Instruction>& block = c_.blocks_[open_.back()];
         if (s.fuses && !block.empty()) {
             Instruction& last = block.back();
-            if (last.gate == ins.gate && c_.tags_[last.tag] == c_.tags_[ins.tag] && last.args_count == ins.args_count &&
+            if (last.gate == ins.gate && (last.tag == ins.tag || c_.tags_[last.tag] == c_.tags_[ins.tag]) &&
+                last.args_count == ins.args_count &&
                 std::equal(c_.args_.begin() + last.args_at, c_.args_.begin() + last.args_at + last.args_count,
                            c_.args_.begin() + ins.args_at) &&
                 last.targets_at + last.targets_count == ins.targets_at) {
@@ -280,73 +301,76 @@ private:
     std::vector<std::uint32_t> open_;  // the blocks being read, innermost last
     std::vector<std::pair<std::uint64_t, std::uint64_t>> opened_;  // where their '{' stood: line, column
     std::vector<const char*> where_;   // where each target of the instruction began
+    std::string_view last_name_;
+    Gate last_gate_ = 0;
 };
 
 void Parser::check_args(const Instruction& ins, const InstructionSpec& s, const char* args_at) {
+    if (ins.args_count == 0 && s.min_args == 0) return;
     const std::span<const double> a(c_.args_.data() + ins.args_at, ins.args_count);
-    const auto name = std::string(s.name);
+    const std::string_view name = s.name;
     if (a.size() < s.min_args || (s.max_args != kAnyCount && a.size() > s.max_args)) {
         const std::string takes = s.min_args == s.max_args ? std::to_string(s.min_args)
                                   : s.max_args == kAnyCount
                                       ? "at least " + std::to_string(s.min_args)
                                       : std::to_string(s.min_args) + " or " + std::to_string(s.max_args);
-        fail(args_at, name + " takes " + takes + " parens argument" + (takes == "1" ? "" : "s") + ", not " +
-                          std::to_string(a.size()));
+        fail(args_at, std::string(name) + " takes " + takes + " parens argument" + (takes == "1" ? "" : "s") +
+                          ", not " + std::to_string(a.size()));
     }
     if (s.args == Args::probability || s.args == Args::disjoint) {
         double total = 0;
         for (const double x : a) {
             if (!(x >= 0 && x <= 1))
-                fail(args_at, name + " takes probabilities from 0 to 1, and " + number_text(x) + " is not one");
+                fail(args_at, std::string(name) + " takes probabilities from 0 to 1, and " + number_text(x) + " is not one");
             total += x;
         }
         if (s.args == Args::disjoint && total > 1 + 1e-12)
-            fail(args_at, name + " takes probabilities of disjoint cases, which sum to at most 1, not to " +
+            fail(args_at, std::string(name) + " takes probabilities of disjoint cases, which sum to at most 1, not to " +
                               number_text(total));
     }
     if (s.args == Args::observable_index)
         for (const double x : a)
             if (!(x >= 0 && x == std::floor(x) && x < 4294967296.0))
-                fail(args_at, name + " takes an observable index, a non-negative integer, not " + number_text(x));
+                fail(args_at, std::string(name) + " takes an observable index, a non-negative integer, not " + number_text(x));
 }
 
 void Parser::check_targets(const Instruction& ins, const InstructionSpec& s, const char* name_at) {
     const std::span<const Target> t(c_.targets_.data() + ins.targets_at, ins.targets_count);
-    const auto name = std::string(s.name);
+    const auto name = [&] { return std::string(s.name); };
     const auto bad = [&](std::size_t i, const std::string& why) { fail(where_[i], why); };
     switch (s.targets) {
         case Targets::none:
-            if (!t.empty()) bad(0, name + " takes no targets");
+            if (!t.empty()) bad(0, name() + " takes no targets");
             return;
         case Targets::qubits:
             for (std::size_t i = 0; i < t.size(); ++i) {
-                if (t[i].kind != TargetKind::qubit) bad(i, name + " takes qubit targets");
+                if (t[i].kind != TargetKind::qubit) bad(i, name() + " takes qubit targets");
                 if (t[i].inverted && !s.records_results && s.kind != Kind::heralded_noise)
-                    bad(i, name + " records no result, so its targets cannot be inverted with '!'");
+                    bad(i, name() + " records no result, so its targets cannot be inverted with '!'");
             }
             return;
         case Targets::pairs:
         case Targets::feedback_pairs:
-            if (t.size() % 2 != 0) fail(name_at, name + " takes its targets in pairs, and was given " + std::to_string(t.size()));
+            if (t.size() % 2 != 0) fail(name_at, name() + " takes its targets in pairs, and was given " + std::to_string(t.size()));
             for (std::size_t i = 0; i < t.size(); ++i) {
                 const bool classical = t[i].is_classical() && s.targets == Targets::feedback_pairs;
                 if (t[i].kind != TargetKind::qubit && !classical)
-                    bad(i, name + " takes qubit targets" +
+                    bad(i, name() + " takes qubit targets" +
                                (s.targets == Targets::feedback_pairs ? std::string(", rec[-k] or sweep[k]") : ""));
-                if (t[i].inverted && !s.records_results) bad(i, name + " records no result, so its targets cannot be inverted with '!'");
+                if (t[i].inverted && !s.records_results) bad(i, name() + " records no result, so its targets cannot be inverted with '!'");
                 if (i % 2 == 1 && t[i] == t[i - 1])
-                    bad(i, name + " was given the pair (" + std::to_string(t[i].value) + ", " + std::to_string(t[i].value) +
+                    bad(i, name() + " was given the pair (" + std::to_string(t[i].value) + ", " + std::to_string(t[i].value) +
                                "): a pair must be of two different targets");
             }
             return;
         case Targets::paulis:
             for (std::size_t i = 0; i < t.size(); ++i)
-                if (!t[i].is_pauli() && t[i].kind != TargetKind::combiner) bad(i, name + " takes Pauli targets like X3");
+                if (!t[i].is_pauli() && t[i].kind != TargetKind::combiner) bad(i, name() + " takes Pauli targets like X3");
             return;
         case Targets::products: {
             for (std::size_t i = 0; i < t.size(); ++i) {
                 const bool combiner = t[i].kind == TargetKind::combiner;
-                if (!t[i].is_pauli() && !combiner) bad(i, name + " takes Pauli products like X1*Y2");
+                if (!t[i].is_pauli() && !combiner) bad(i, name() + " takes Pauli products like X1*Y2");
                 if (combiner && (i == 0 || i + 1 == t.size() || t[i - 1].kind == TargetKind::combiner))
                     bad(i, "'*' must join two Pauli targets");
             }
@@ -359,7 +383,7 @@ void Parser::check_targets(const Instruction& ins, const InstructionSpec& s, con
                     for (std::size_t b = a + 2; b < j; b += 2)
                         if (t[a].value == t[b].value && t[a].kind != t[b].kind) ++phase;
                 if (phase % 2 != 0)
-                    bad(i, name + " was given an anti-Hermitian product (a qubit carries two different Paulis an odd "
+                    bad(i, name() + " was given an anti-Hermitian product (a qubit carries two different Paulis an odd "
                                   "number of times, like X0*Z0 for -iY0)");
                 i = j;
             }
@@ -367,17 +391,17 @@ void Parser::check_targets(const Instruction& ins, const InstructionSpec& s, con
         }
         case Targets::records:
             for (std::size_t i = 0; i < t.size(); ++i)
-                if (t[i].kind != TargetKind::record) bad(i, name + " takes record targets like rec[-1]");
+                if (t[i].kind != TargetKind::record) bad(i, name() + " takes record targets like rec[-1]");
             return;
         case Targets::records_or_paulis:
             for (std::size_t i = 0; i < t.size(); ++i)
                 if (t[i].kind != TargetKind::record && !t[i].is_pauli())
-                    bad(i, name + " takes record targets like rec[-1] and Pauli targets like X3");
+                    bad(i, name() + " takes record targets like rec[-1] and Pauli targets like X3");
             return;
         case Targets::bits:
             for (std::size_t i = 0; i < t.size(); ++i)
                 if (t[i].kind != TargetKind::qubit || t[i].inverted || t[i].value > 1)
-                    bad(i, name + " takes the bits it records, 0 or 1");
+                    bad(i, name() + " takes the bits it records, 0 or 1");
             return;
     }
 }

@@ -1,7 +1,5 @@
 #include "circuit/instructions.h"
 
-#include <cctype>
-
 namespace tessaryn::circuit {
 namespace {
 
@@ -146,18 +144,29 @@ std::array<Entry, kTableSize> build_table() {
     return table;
 }
 
+// Names are a few characters: a loop beats a call to memcmp.
+bool same_name(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
 }  // namespace
 
 std::optional<Gate> find_instruction(std::string_view name) noexcept {
     static const std::array<Entry, kTableSize> table = build_table();
     char upper[32];
     if (name.empty() || name.size() > sizeof upper) return std::nullopt;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+    // Names are letters, digits and '_': clearing bit 5 upper-cases the letters alone.
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        upper[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c & ~0x20) : c;
+    }
     const std::string_view key(upper, name.size());
     for (std::size_t at = hash_name(key) % kTableSize;; at = (at + 1) % kTableSize) {
         if (table[at].name.empty()) return std::nullopt;
-        if (table[at].name == key) return table[at].gate;
+        if (same_name(table[at].name, key)) return table[at].gate;
     }
 }
 
