@@ -148,11 +148,13 @@ PyMethodDef g_methods[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "reference_sample($self, *, bit_packed=False)\n--\n\n"
      "The circuit's results when every random outcome is +1 (recorded as 0) and noise does\n"
-     "nothing: stim's reference sample, in its layout, so that it can be handed to\n"
-     "stim.Circuit.compile_sampler(reference_sample=...). A numpy array of num_measurements\n"
-     "bools, or with bit_packed=True of uint8, eight results a byte, the first in the lowest\n"
-     "bit. Runs on the graph engine from |0...0> without the interpreter lock: a 10^6-qubit\n"
-     "cluster circuit in about a second; Ctrl-C stops it. Needs numpy."},
+     "nothing: a noiseless sample in the layout of stim's reference sample, so that it can be\n"
+     "handed to stim.Circuit.compile_sampler(reference_sample=...). Its certain results,\n"
+     "detectors and observables are those of stim's own reference sample; a random result may\n"
+     "differ, as stim takes some of them as 1. A numpy array of num_measurements bools, or\n"
+     "with bit_packed=True of uint8, eight results a byte, the first in the lowest bit. Runs on\n"
+     "the graph engine from |0...0> without the interpreter lock, at do_circuit's cost (a\n"
+     "10^6-qubit 1D cluster circuit in a quarter of a second); Ctrl-C stops it. Needs numpy."},
     {"__reduce__", circuit_reduce, METH_NOARGS,
      "__reduce__($self, /)\n--\n\nPickling: the circuit as its text."},
     {nullptr, nullptr, 0, nullptr},

@@ -372,11 +372,13 @@ class Circuit:
 
     def reference_sample(self, *, bit_packed: bool = False) -> Any:
         """The circuit's results when every random outcome is +1 (recorded as 0) and noise does
-        nothing: stim's reference sample, in its layout, so that it can be handed to
-        stim.Circuit.compile_sampler(reference_sample=...). A numpy array of num_measurements
-        bools, or with bit_packed=True of uint8, eight results a byte, the first in the lowest
-        bit. Runs on the graph engine from |0...0> without the interpreter lock: a 10^6-qubit
-        cluster circuit in about a second; Ctrl-C stops it. Needs numpy.
+        nothing: a noiseless sample in the layout of stim's reference sample, so that it can be
+        handed to stim.Circuit.compile_sampler(reference_sample=...). Its certain results,
+        detectors and observables are those of stim's own reference sample; a random result may
+        differ, as stim takes some of them as 1. A numpy array of num_measurements bools, or
+        with bit_packed=True of uint8, eight results a byte, the first in the lowest bit. Runs on
+        the graph engine from |0...0> without the interpreter lock, at do_circuit's cost (a
+        10^6-qubit 1D cluster circuit in a quarter of a second); Ctrl-C stops it. Needs numpy.
         """
 
     def __reduce__(self) -> tuple[type[Circuit], tuple[str]]:
