@@ -140,6 +140,17 @@ private:
 
     void result(bool bit) noexcept { record_.push(bit); }
 
+    // A measurement that fails puts its draws back: the run stops as if it had not been tried.
+    bool measure_qubit(std::uint64_t q, Axis axis) {
+        const std::uint64_t drawn = rng_.position();
+        try {
+            return measure(reg_, q, axis, rng_) != 0;
+        } catch (...) {
+            rng_.seek(drawn);
+            throw;
+        }
+    }
+
     void apply(std::uint64_t q, Vop c) noexcept {
         if (c != clifford::kIdentity) apply_gate(reg_, q, c);
     }
@@ -201,29 +212,54 @@ private:
     }
 
     // Turns the product's terms into Z and folds them onto the first term's qubit, whose Z is then
-    // the product; `undo` reverses it.
+    // the product. When a fold fails, what it did is undone before the failure goes on.
     void fold(const Product& p) {
         for (const auto& [q, pauli] : p.terms) apply(q, kOntoZ[pauli - 1]);
-        for (std::size_t i = 1; i < p.terms.size(); ++i) program(cx_, p.terms[i].first, p.terms[0].first);
+        std::size_t i = 1;
+        try {
+            for (; i < p.terms.size(); ++i) program(cx_, p.terms[i].first, p.terms[0].first);
+        } catch (...) {
+            unfold(p, i);
+            throw;
+        }
     }
-    void unfold(const Product& p) {
-        for (std::size_t i = p.terms.size(); i-- > 1;) program(cx_, p.terms[i].first, p.terms[0].first);
+    // Undoes the first `folded` terms' folds (the first term's counts as one), and every turn.
+    void unfold(const Product& p, std::size_t folded) {
+        for (std::size_t i = folded; i-- > 1;) program(cx_, p.terms[i].first, p.terms[0].first);
         for (const auto& [q, pauli] : p.terms) apply(q, clifford::adjoint(kOntoZ[pauli - 1]));
     }
 
-    bool measure_product(const Product& p) {
-        if (p.terms.empty()) return p.minus;  // ±I: certain, no draw
+    // Measures the product and records the result, flipped by the noise in `flips`. A failure
+    // before the measurement leaves the qubits as they were; once measured, the result is
+    // recorded even when turning the qubits back fails.
+    void measure_product(const Product& p, const Cases& flips) {
+        if (p.terms.empty()) {  // ±I: certain, no draw
+            result(p.minus != flip(flips));
+            return;
+        }
         fold(p);
-        const bool outcome = measure(reg_, p.terms[0].first, Axis::Z, rng_) != 0;
-        unfold(p);
-        return outcome != p.minus;
+        bool outcome = false;
+        try {
+            outcome = measure_qubit(p.terms[0].first, Axis::Z);
+        } catch (...) {
+            unfold(p, p.terms.size());
+            throw;
+        }
+        const bool bit = (outcome != p.minus) != flip(flips);
+        try {
+            unfold(p, p.terms.size());
+        } catch (...) {
+            result(bit);
+            throw;
+        }
+        result(bit);
     }
 
     void phase_product(const Product& p, bool dagger) {
         if (p.terms.empty()) return;  // ±I: a global phase
         fold(p);
         apply(p.terms[0].first, dagger != p.minus ? clifford::kSdag : clifford::kS);
-        unfold(p);
+        unfold(p, p.terms.size());
     }
 
     void pauli_string(std::span<const Target> t) noexcept {
@@ -330,7 +366,7 @@ bool Runner::instruction(const Instruction& ins) {
             // Flipping back to the +1 eigenstate: Z for X, X for Y and Z.
             const Vop back = s.axis == 0 ? clifford::kPauliZ : clifford::kPauliX;
             for (const Target& x : t) {
-                const bool outcome = measure(reg_, x.value, axis, rng_) != 0;
+                const bool outcome = measure_qubit(x.value, axis);
                 if (s.kind != Kind::measure && outcome) apply(x.value, back);
                 if (s.kind != Kind::reset) result((outcome != x.inverted) != flip(flips));
                 if (!tick(1)) return false;
@@ -343,7 +379,7 @@ bool Runner::instruction(const Instruction& ins) {
                 product_.terms.assign({{t[i].value, static_cast<std::uint8_t>(s.axis + 1)},
                                        {t[i + 1].value, static_cast<std::uint8_t>(s.axis + 1)}});
                 product_.minus = t[i].inverted != t[i + 1].inverted;
-                result(measure_product(product_) != flip(flips));
+                measure_product(product_, flips);
                 if (!tick(1)) return false;
             }
             return true;
@@ -356,7 +392,7 @@ bool Runner::instruction(const Instruction& ins) {
                 while (j + 1 < t.size() && t[j].kind == TargetKind::combiner) j += 2;
                 product_of(t.subspan(i, j - i), product_);
                 if (s.kind == Kind::pauli_product_measure)
-                    result(measure_product(product_) != flip(flips));
+                    measure_product(product_, flips);
                 else
                     phase_product(product_, s.dagger);
                 i = j;

@@ -17,6 +17,10 @@ class RandomSource {
 public:
     virtual ~RandomSource() = default;
     virtual std::uint32_t next_u32() = 0;
+    /// Words drawn so far, and a way back to that point, for a caller that puts back the draws of
+    /// a step that failed. A source whose order nobody can replay (the thread's) keeps no count.
+    virtual std::uint64_t position() const noexcept { return 0; }
+    virtual void seek(std::uint64_t) {}
 };
 
 /// One fair bit: the top bit of one word.
@@ -54,9 +58,9 @@ public:
     /// The key as given (for a stream without rekeying, what identifies it).
     const std::array<std::uint8_t, 32>& key() const noexcept { return key_bytes_; }
     /// Words drawn since the key was set.
-    std::uint64_t position() const noexcept { return counter_ * 16 - (buffer_.size() - index_); }
+    std::uint64_t position() const noexcept override { return counter_ * 16 - (buffer_.size() - index_); }
     /// Continues the stream of the current key at word `position`. O(1): one refill at most.
-    void seek(std::uint64_t position);
+    void seek(std::uint64_t position) override;
 
     std::uint32_t next_u32() override {
         if (index_ >= buffer_.size()) [[unlikely]]

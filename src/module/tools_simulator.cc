@@ -508,6 +508,14 @@ struct DoCircuit {
         // Everything that can be refused is refused before anything runs.
         circuit::check_runnable(c, sim.reg.size(), before);
         sim.record.reserve(c.num_measurements());
+        // The results' buffer and view exist before the run: a run that had changed the state
+        // and then failed to report its results would lose them.
+        const std::uint64_t count = c.num_measurements();
+        Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count)));
+        if (!bytes) throw std::bad_alloc();
+        char* out = PyBytes_AS_STRING(bytes.get());
+        Ref view(bool_view(std::move(bytes)));
+        if (!view) throw std::bad_alloc();
         bool finished = false;
         {
             WithoutLock unlocked;
@@ -516,9 +524,11 @@ struct DoCircuit {
             });
         }
         if (!finished) throw PythonErrorPending();
-        return record_bytes(sim.record, before);
+        // Filling in a buffer nobody else holds yet.
+        for (std::uint64_t i = 0; i < count; ++i) out[i] = sim.record.at(before + i) ? 1 : 0;
+        return view;
     }
-    static PyObject* to_python(Ref bytes, Prepared&) { return bool_view(std::move(bytes)); }
+    static PyObject* to_python(Ref view, Prepared&) { return view.release(); }
 };
 
 struct CurrentRecord {
@@ -742,8 +752,11 @@ PyMethodDef g_methods[] = {
         "record's start ValueError, before anything runs. The run releases the interpreter\n"
         "lock; Ctrl-C (KeyboardInterrupt) or memory running out (MemoryError) stops it between\n"
         "operations, leaving the state, the record and the stream as the operations before then\n"
-        "left them (an operation made of several engine steps is undone, unless undoing it runs\n"
-        "out of memory too). Cost: the engine's per operation; a REPEAT body is never copied."),
+        "left them. An operation of several engine steps (a two-qubit gate, a Pauli product) that\n"
+        "runs out of memory part way is undone, unless undoing it runs out too; a product measured\n"
+        "before then keeps its result, and its qubits may stay turned as its measurement left\n"
+        "them (MPP X1*Z2 as H 1, CX 2 1, M 1 would). The results are this run's, in a buffer made\n"
+        "before it starts. Cost: the engine's per operation; a REPEAT body is never copied."),
     def<kRecord, CurrentRecord>(
         "current_measurement_record($self)\n--\n\n"
         "Every result this simulator has recorded, by circuits and by measure_x, measure_y and\n"

@@ -298,8 +298,11 @@ class Simulator:
         record's start ValueError, before anything runs. The run releases the interpreter
         lock; Ctrl-C (KeyboardInterrupt) or memory running out (MemoryError) stops it between
         operations, leaving the state, the record and the stream as the operations before then
-        left them (an operation made of several engine steps is undone, unless undoing it runs
-        out of memory too). Cost: the engine's per operation; a REPEAT body is never copied.
+        left them. An operation of several engine steps (a two-qubit gate, a Pauli product) that
+        runs out of memory part way is undone, unless undoing it runs out too; a product measured
+        before then keeps its result, and its qubits may stay turned as its measurement left
+        them (MPP X1*Z2 as H 1, CX 2 1, M 1 would). The results are this run's, in a buffer made
+        before it starts. Cost: the engine's per operation; a REPEAT body is never copied.
         """
 
     def current_measurement_record(self) -> memoryview:

@@ -24,6 +24,7 @@ and peeked as Z = +1, which a peek reports exactly for an unentangled qubit.
 import ctypes
 import json
 import pickle
+import re
 import sys
 import threading
 
@@ -367,6 +368,82 @@ def seeded_calls_fail(n, arm, disarm, failures):
         print(f"seeded {name} on {n} qubits: K = 0..{k}")
 
 
+# One operation a line (so that every prefix ends between operations): gates in graph form and
+# joining a held group, feedback, products, pair measurements, noise that draws, resets.
+CIRCUIT_OPS = [
+    "H 0", "CX 0 1", "CX 1 2", "CZ 2 3", "H 3", "ISWAP 3 4", "M 0", "CX rec[-1] 5", "SQRT_XX 5 6",
+    "MPP X1*Z2*Y6", "DEPOLARIZE1(0.5) 2", "MXX 3 4", "CZ rec[-2] 7", "SWAP 6 7", "MR 2", "MY 6",
+    "RX 1", "CY 1 0", "Z_ERROR(0.5) 0", *(f"M {q}" for q in range(8)),  # fused into one M of eight
+]
+# A product is measured by turning its Paulis into Z, folding them onto one qubit with CX, measuring
+# that qubit and turning back. Once measured, a failure to turn back keeps the result and leaves
+# the qubits turned: each of these stops after an operation is a state a run may end in too.
+PRODUCT_STOPS = {
+    9: [["H 1", "S_DAG 6", "H 6", "CX 2 1", "CX 6 1", "M 1"],
+        ["H 1", "S_DAG 6", "H 6", "CX 2 1", "CX 6 1", "M 1", "CX 6 1"]],
+    11: [["H 3", "H 4", "CX 4 3", "M 3"]],
+}
+
+
+def circuit_fails(n, arm, disarm, failures):
+    """do_circuit with allocations failing from the k-th on, for every k until one meets no
+    failure: a run stopped by MemoryError leaves the state, the record and the stream as some
+    prefix of its operations leaves them (or one of the product stops), which is what a clean run
+    of that prefix gives."""
+    place = placement(n)
+
+    def state_of(sim):
+        # The state itself, not the graph that holds it: a step undone inside a group held as a
+        # tableau may leave another graph form of the same state. The circuit's qubits are closed
+        # under entanglement, so their stabilisers restricted to them fix their state.
+        strings = [g[0] + "".join(g[1 + q] for q in place) for g in sim.stabilizers(place)]
+        stabilizers = stim.Tableau.from_stabilizers([stim.PauliString(g) for g in strings])
+        return [str(g) for g in stabilizers.to_stabilizers(canonicalize=True)], list(sim.current_measurement_record())
+
+    def text(ops):
+        return re.sub(r"(?<=[ XYZ*])\d+(?=[\s*]|$)", lambda q: str(place[int(q.group())]), "\n".join(ops))
+
+    for policy in ("automatic", "tableau"):
+        def fresh():
+            sim = Simulator(n, seed=9)
+            tessaryn_tools._set_form_policy(sim, policy)
+            return sim
+
+        runs = [CIRCUIT_OPS[:j] for j in range(len(CIRCUIT_OPS) + 1)]
+        runs += [CIRCUIT_OPS[:j] + stop for j, stops in PRODUCT_STOPS.items() for stop in stops]
+        prefixes = []
+        for ops in runs:
+            sim = fresh()
+            sim.do_circuit(text(ops))
+            state = state_of(sim)
+            after = [int(sim.measure_z(q)) for q in place]  # the stream's next words, through outcomes
+            prefixes.append((*state, after))
+        k, clean = 0, 0
+        while True:
+            twin, whole = fresh(), text(CIRCUIT_OPS)
+            raised = False
+            arm(k)
+            try:
+                twin.do_circuit(whole)
+            except MemoryError:
+                raised = True
+            finally:
+                disarm()
+            state = state_of(twin)
+            matches = [j for j, (stabilizers, record, _) in enumerate(prefixes) if (stabilizers, record) == state]
+            assert matches, f"{policy}, failing from K={k} on: a state no prefix of the circuit leaves"
+            if not raised:
+                assert len(CIRCUIT_OPS) in matches, f"{policy}, K={k}: a clean run stopped early"
+            after = [int(twin.measure_z(q)) for q in place]
+            assert any(prefixes[j][2] == after for j in matches), f"{policy}, K={k}: the stream moved"
+            clean = 0 if raised else clean + 1
+            if failures is None and clean == 8 or failures is not None and not raised and failures() == 0:
+                break
+            k += 1
+            assert k < 20000, f"do_circuit under {policy} never completed"
+        print(f"do_circuit ({policy}) on {n} qubits: K = 0..{k}")
+
+
 if __name__ == "__main__":
     scenario, *rest = sys.argv[1:]
     if scenario == "probe":
@@ -393,12 +470,14 @@ if __name__ == "__main__":
         later_calls_work(int(rest[0]))  # the thread's engine state exists already
         research_calls_fail(int(rest[0]), lambda k: alloc.fail_after(k, -1), alloc.fail_never, alloc.failures)
         seeded_calls_fail(int(rest[0]), lambda k: alloc.fail_after(k, -1), alloc.fail_never, alloc.failures)
+        circuit_fails(int(rest[0]), lambda k: alloc.fail_after(k, -1), alloc.fail_never, alloc.failures)
     elif scenario == "tools-nomemory":
         import _testcapi
 
         later_calls_work(int(rest[0]))
         research_calls_fail(int(rest[0]), lambda k: _testcapi.set_nomemory(k, 0), _testcapi.remove_mem_hooks, None)
         seeded_calls_fail(int(rest[0]), lambda k: _testcapi.set_nomemory(k, 0), _testcapi.remove_mem_hooks, None)
+        circuit_fails(int(rest[0]), lambda k: _testcapi.set_nomemory(k, 0), _testcapi.remove_mem_hooks, None)
     else:
         raise SystemExit(f"unknown scenario {scenario}")
     print("ALL CHECKS PASSED")
