@@ -1,5 +1,7 @@
 #include "circuit/instructions.h"
 
+#include <algorithm>
+
 namespace tessaryn::circuit {
 namespace {
 
@@ -168,6 +170,33 @@ std::optional<Gate> find_instruction(std::string_view name) noexcept {
         if (table[at].name.empty()) return std::nullopt;
         if (same_name(table[at].name, key)) return table[at].gate;
     }
+}
+
+std::uint8_t feedback_pauli(const InstructionSpec& s, int side) noexcept {
+    if (s.name == "CZ") return 3;
+    if (side == 0) return s.name == "CX" ? 1 : s.name == "CY" ? 2 : 0;
+    return s.name == "XCZ" ? 1 : s.name == "YCZ" ? 2 : 0;
+}
+
+NoiseCases noise_cases(const InstructionSpec& s, std::span<const double> args) noexcept {
+    NoiseCases c;
+    if (s.kind == Kind::pauli_noise && s.args == Args::probability) {
+        c.count = s.name == "DEPOLARIZE1" ? 3 : s.name == "DEPOLARIZE2" ? 15 : 1;
+        c.p.fill(args[0] / static_cast<double>(c.count));
+    } else if (s.kind == Kind::heralded_noise && s.args == Args::probability) {
+        c.count = 4;
+        c.p.fill(args[0] / 4);
+    } else {
+        c.count = std::min(args.size(), c.p.size());
+        std::copy_n(args.begin(), c.count, c.p.begin());
+    }
+    return c;
+}
+
+std::array<std::uint8_t, 2> case_paulis(const InstructionSpec& s, std::size_t count, std::size_t j) noexcept {
+    if (s.kind == Kind::heralded_noise) return {static_cast<std::uint8_t>(j - 1), 0};
+    if (s.targets == Targets::pairs) return {static_cast<std::uint8_t>(j / 4), static_cast<std::uint8_t>(j % 4)};
+    return {static_cast<std::uint8_t>(count == 1 ? s.axis + 1 : j), 0};
 }
 
 }  // namespace tessaryn::circuit

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "clifford/clifford.h"
@@ -87,5 +88,24 @@ extern const std::array<InstructionSpec, 81> INSTRUCTIONS;
 std::optional<Gate> find_instruction(std::string_view name) noexcept;
 
 inline const InstructionSpec& spec(Gate g) noexcept { return INSTRUCTIONS[g]; }
+
+/// The Pauli (1 X, 2 Y, 3 Z) that a classical bit in place `side` (0 or 1) of a controlled Pauli's
+/// pair puts on the other qubit, or 0 where a bit cannot stand: only a Z-type control can be
+/// classical (CX and CY control first, XCZ and YCZ second, CZ either).
+std::uint8_t feedback_pauli(const InstructionSpec& s, int side) noexcept;
+
+/// A noise channel's disjoint cases with their probabilities, `p[j - 1]` for case j: X_ERROR,
+/// Y_ERROR, Z_ERROR and E one, DEPOLARIZE1 and PAULI_CHANNEL_1 the three X, Y, Z, DEPOLARIZE2 and
+/// PAULI_CHANNEL_2 the fifteen IX, IY, IZ, XI, …, ZZ, the heralded channels the four I, X, Y, Z
+/// (HERALDED_ERASE each a quarter of its probability). A noisy result's flip is one case too.
+struct NoiseCases {
+    std::array<double, 15> p{};
+    std::size_t count = 0;
+};
+NoiseCases noise_cases(const InstructionSpec& s, std::span<const double> args) noexcept;
+
+/// The Paulis (0 I, 1 X, 2 Y, 3 Z) case j of a noise channel puts on its target, or on the two of
+/// a pair: {first, second}.
+std::array<std::uint8_t, 2> case_paulis(const InstructionSpec& s, std::size_t count, std::size_t j) noexcept;
 
 }  // namespace tessaryn::circuit

@@ -26,15 +26,6 @@ constexpr Vop kOntoZ[3] = {clifford::kHadamard, clifford::product(clifford::kHad
 
 // --- Checks before a run ------------------------------------------------------------------------
 
-// The Pauli (1 X, 2 Y, 3 Z) that a classical bit in place `side` (0 or 1) of a controlled Pauli's
-// pair puts on the other qubit, or 0 where a bit cannot stand: only a Z-type control can be
-// classical (CX and CY control first, XCZ and YCZ second, CZ either).
-std::uint8_t classical_control(std::string_view gate, int side) noexcept {
-    if (gate == "CZ") return 3;
-    if (side == 0) return gate == "CX" ? 1 : gate == "CY" ? 2 : 0;
-    return gate == "XCZ" ? 1 : gate == "YCZ" ? 2 : 0;
-}
-
 [[noreturn, gnu::cold]] void refuse(const std::string& why) { fail(FaultKind::bad_value, why); }
 
 std::uint64_t check_block(const Circuit& c, std::uint32_t b, std::uint64_t before) {
@@ -54,7 +45,7 @@ std::uint64_t check_block(const Circuit& c, std::uint32_t b, std::uint64_t befor
                 refuse(std::string(s.name) + " looks back to rec[-" + std::to_string(t[i].value) + "], but only " +
                        std::to_string(count) + " result" + (count == 1 ? " is" : "s are") + " recorded before it");
             if (s.targets == Targets::feedback_pairs && t[i].is_classical()) {
-                if (classical_control(s.name, static_cast<int>(i % 2)) == 0)
+                if (feedback_pauli(s, static_cast<int>(i % 2)) == 0)
                     refuse(std::string(s.name) + " would change " + (t[i].kind == TargetKind::record ? "rec[-" : "sweep[") +
                            std::to_string(t[i].value) +
                            "]: a record or sweep bit can control a Pauli, never be its target");
@@ -82,23 +73,12 @@ struct Cases {
 };
 
 Cases cases_of(const InstructionSpec& s, std::span<const double> args) {
-    std::array<double, 15> p{};
-    std::size_t k = 0;
-    if (s.kind == Kind::pauli_noise && s.args == Args::probability) {
-        k = s.name == "DEPOLARIZE1" ? 3 : s.name == "DEPOLARIZE2" ? 15 : 1;
-        p.fill(args[0] / static_cast<double>(k));
-    } else if (s.kind == Kind::heralded_noise && s.args == Args::probability) {
-        k = 4;
-        p.fill(args[0] / 4);
-    } else {
-        k = args.size();
-        std::copy(args.begin(), args.end(), p.begin());
-    }
+    const NoiseCases p = noise_cases(s, args);
     Cases c;
-    c.count = k;
+    c.count = p.count;
     double total = 0;
-    for (std::size_t j = 0; j < k; ++j) {
-        total += p[j];
+    for (std::size_t j = 0; j < p.count; ++j) {
+        total += p.p[j];
         c.upto[j] = std::min<std::uint64_t>(std::uint64_t{1} << 32, std::llround(std::ldexp(total, 32)));
     }
     return c;
@@ -302,7 +282,7 @@ bool Runner::instruction(const Instruction& ins) {
                     const std::size_t control = t[i].is_classical() ? i : i + 1, target = i + i + 1 - control;
                     if (t[target].is_classical() || t[control].kind == TargetKind::sweep) continue;
                     if (record_.back(t[control].value))
-                        apply(t[target].value, kPauli[classical_control(s.name, static_cast<int>(control - i))]);
+                        apply(t[target].value, kPauli[feedback_pauli(s, static_cast<int>(control - i))]);
                     continue;
                 }
                 program(g, t[i].value, t[i + 1].value);
@@ -326,12 +306,9 @@ bool Runner::instruction(const Instruction& ins) {
             for (std::size_t i = 0; i < t.size(); i += pairs ? 2 : 1) {
                 const std::size_t j = cases.pick(rng_.next_u32());
                 if (j == 0) continue;
-                if (!pairs) {
-                    apply(t[i].value, kPauli[cases.count == 1 ? s.axis + 1 : j]);
-                } else {
-                    apply(t[i].value, kPauli[j / 4]);
-                    apply(t[i + 1].value, kPauli[j % 4]);
-                }
+                const auto [first, second] = case_paulis(s, cases.count, j);
+                apply(t[i].value, kPauli[first]);
+                if (pairs) apply(t[i + 1].value, kPauli[second]);
             }
             return tick(t.size());
         }
@@ -353,7 +330,7 @@ bool Runner::instruction(const Instruction& ins) {
             for (const Target& x : t) {
                 std::size_t j = 0;
                 if (noise_ && !cases.none()) j = cases.pick(rng_.next_u32());
-                if (j > 1) apply(x.value, kPauli[j - 1]);
+                if (j != 0) apply(x.value, kPauli[case_paulis(s, cases.count, j)[0]]);
                 result(j != 0);
             }
             return tick(t.size());

@@ -10,7 +10,8 @@ namespace {
 
 constexpr std::array<const char*, static_cast<std::size_t>(Param::count_)> kParamNames{
     "qubit", "control", "target", "qubits", "qubit_amount", "seed", "edges", "vops", "region", "pauli", "memo",
-    "circuit", "text", "stabilizers", "bit_packed"};
+    "circuit", "text", "stabilizers", "bit_packed", "threads", "shots", "prepend_observables", "append_observables",
+    "separate_observables", "dets_out", "obs_out", "progress"};
 
 std::array<PyObject*, static_cast<std::size_t>(Param::count_)> g_interned{};
 

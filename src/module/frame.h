@@ -29,6 +29,14 @@ enum class Param : std::uint8_t {
     text,
     stabilizers,
     bit_packed,
+    threads,
+    shots,
+    prepend_observables,
+    append_observables,
+    separate_observables,
+    dets_out,
+    obs_out,
+    progress,
     count_
 };
 
@@ -38,7 +46,7 @@ const char* param_name(Param p) noexcept;
 bool intern_param_names() noexcept;
 
 /// The most parameters a callable has.
-inline constexpr std::size_t kMaxParams = 4;
+inline constexpr std::size_t kMaxParams = 8;
 
 /// Constant description of one callable: display name "<cls>.<name>()", parameters, and how
 /// its faults reach Python. The first `required` parameters must be given, the others default

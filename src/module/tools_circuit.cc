@@ -7,6 +7,7 @@
 
 #include "module/frame.h"
 #include "module/panic.h"
+#include "module/tools_sampler.h"
 #include "module/values.h"
 
 namespace tessaryn::py {
@@ -143,7 +144,32 @@ PyObject* reference_sample(PyObject* self, PyObject* const* args, Py_ssize_t nar
     });
 }
 
+PyObject* circuit_compile_sampler(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return compile_sampler(as_circuit(self)->circuit, false, args, nargs, kwnames);
+}
+
+PyObject* circuit_compile_detector_sampler(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                           PyObject* kwnames) noexcept {
+    return compile_sampler(as_circuit(self)->circuit, true, args, nargs, kwnames);
+}
+
 PyMethodDef g_methods[] = {
+    {"compile_sampler", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(circuit_compile_sampler)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "compile_sampler($self, *, seed=None, threads=None)\n--\n\n"
+     "A CompiledMeasurementSampler of this circuit: many shots of its measurement results at a\n"
+     "time, in stim's layouts. Finds the reference sample here (reference_sample(), on the graph\n"
+     "engine), then samples with Pauli frames. seed: None (keyed from the operating system) or an\n"
+     "int from 0 to 2**256 - 1, which fixes every shot. threads: how many threads sample() runs\n"
+     "on; None for the processors this process may use. ValueError for a circuit that cannot run\n"
+     "(a record target reaching before the start)."},
+    {"compile_detector_sampler",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(circuit_compile_detector_sampler)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "compile_detector_sampler($self, *, seed=None, threads=None)\n--\n\n"
+     "A CompiledDetectorSampler of this circuit: many shots of its detection events and\n"
+     "observable flips at a time, in stim's layouts, with Pauli frames (no reference sample is\n"
+     "needed). seed and threads as for compile_sampler()."},
     {"reference_sample", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(reference_sample)),
      METH_FASTCALL | METH_KEYWORDS,
      "reference_sample($self, *, bit_packed=False)\n--\n\n"

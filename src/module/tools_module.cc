@@ -4,6 +4,8 @@
 #include "module/panic.h"
 #include "module/python.h"
 #include "module/tools_circuit.h"
+#include "module/tools_sampler.h"
+#include "module/tools_sinter_source.h"
 #include "module/tools_simulator.h"
 #include "module/values.h"
 
@@ -31,7 +33,8 @@ PyModuleDef g_module_def = {
     PyModuleDef_HEAD_INIT,
     "tessaryn_tools",
     "Research tools over tessaryn's graph-state engine: a simulator with seeds, ordinary exceptions, read-out of the "
-    "graph, expectation values, entanglement entropy, copies, pickling and bulk construction.",
+    "graph, expectation values, entanglement entropy, copies, pickling and bulk construction; circuits in stim's "
+    "circuit language, run natively and sampled many shots at a time.",
     0,
     g_functions,
     nullptr,
@@ -42,6 +45,19 @@ PyModuleDef g_module_def = {
 
 ModuleOnce g_once;
 
+// tessaryn_tools.sinter: run from its text and entered in sys.modules, so that
+// `import tessaryn_tools.sinter` finds it (it imports sinter only when used).
+bool add_sinter(PyObject* module) {
+    Ref code(Py_CompileString(kSinterSource, "<tessaryn_tools.sinter>", Py_file_input));
+    if (!code) return false;
+    Ref sinter(PyImport_ExecCodeModule("tessaryn_tools.sinter", code.get()));
+    if (!sinter) return false;
+    // It has no file of its own to name.
+    if (PyObject_DelAttrString(sinter.get(), "__file__") < 0) PyErr_Clear();
+    return PyModule_AddObjectRef(module, "sinter", sinter.get()) == 0;
+}
+
+
 bool fill(PyObject* module) {
     Ref exact(PyImport_ImportModule("tessaryn"));
     if (!exact || !adopt_value_types(exact.get())) return false;
@@ -50,9 +66,11 @@ bool fill(PyObject* module) {
     remember_restore(restore.get());
     return publish(module, "Simulator", as_object(tools_simulator_type())) &&
            publish(module, "Circuit", as_object(tools_circuit_type())) &&
+           publish(module, "CompiledMeasurementSampler", as_object(measurement_sampler_type())) &&
+           publish(module, "CompiledDetectorSampler", as_object(detector_sampler_type())) &&
            publish(module, "MeasurementResult", as_object(measurement_result_type())) &&
            publish(module, "Outcome", as_object(outcome_type())) && publish(module, "Axis", as_object(axis_type())) &&
-           PyModule_AddStringConstant(module, "__version__", TESSARYN_VERSION) == 0;
+           PyModule_AddStringConstant(module, "__version__", TESSARYN_VERSION) == 0 && add_sinter(module);
 }
 
 }  // namespace

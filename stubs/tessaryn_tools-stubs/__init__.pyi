@@ -1,4 +1,4 @@
-"""Research tools over tessaryn's graph-state engine: a simulator with seeds, ordinary exceptions, read-out of the graph, expectation values, entanglement entropy, copies, pickling and bulk construction."""
+"""Research tools over tessaryn's graph-state engine: a simulator with seeds, ordinary exceptions, read-out of the graph, expectation values, entanglement entropy, copies, pickling and bulk construction; circuits in stim's circuit language, run natively and sampled many shots at a time."""
 
 # Types of the research module, for type checkers and editors. The docstrings repeat the
 # module's own. The value classes are tessaryn's, re-exported.
@@ -10,7 +10,15 @@ from tessaryn import Axis as Axis
 from tessaryn import MeasurementResult as MeasurementResult
 from tessaryn import Outcome as Outcome
 
-__all__ = ["Simulator", "Circuit", "MeasurementResult", "Outcome", "Axis"]
+__all__ = [
+    "Simulator",
+    "Circuit",
+    "CompiledMeasurementSampler",
+    "CompiledDetectorSampler",
+    "MeasurementResult",
+    "Outcome",
+    "Axis",
+]
 __version__: str
 
 def _restore(data: bytes, /) -> Simulator:
@@ -384,5 +392,110 @@ class Circuit:
         10^6-qubit 1D cluster circuit in a quarter of a second); Ctrl-C stops it. Needs numpy.
         """
 
+    def compile_sampler(self, *, seed: SupportsIndex | None = None, threads: int | None = None) -> CompiledMeasurementSampler:
+        """A CompiledMeasurementSampler of this circuit: many shots of its measurement results at a
+        time, in stim's layouts. Finds the reference sample here (reference_sample(), on the graph
+        engine), then samples with Pauli frames. seed: None (keyed from the operating system) or an
+        int from 0 to 2**256 - 1, which fixes every shot. threads: how many threads sample() runs
+        on; None for the processors this process may use. ValueError for a circuit that cannot run
+        (a record target reaching before the start).
+        """
+
+    def compile_detector_sampler(
+        self, *, seed: SupportsIndex | None = None, threads: int | None = None
+    ) -> CompiledDetectorSampler:
+        """A CompiledDetectorSampler of this circuit: many shots of its detection events and
+        observable flips at a time, in stim's layouts, with Pauli frames (no reference sample is
+        needed). seed and threads as for compile_sampler().
+        """
+
     def __reduce__(self) -> tuple[type[Circuit], tuple[str]]:
         """Pickling: the circuit as its text."""
+
+@final
+class CompiledMeasurementSampler:
+    """Samples a circuit's measurement results many shots at a time: made by
+    Circuit.compile_sampler(), not directly. Each shot is the circuit's reference sample (its
+    noiseless run with every random outcome 0, found once, on the graph engine) with the flips
+    that Pauli frames give: noise, and the outcomes that are random, drawn 64 shots to a machine
+    word. Every instruction of the circuit language is carried, feedback from the record
+    included. The results have the distribution of the circuit's, as stim's sampler's do.
+    """
+
+    @property
+    def threads(self) -> int:
+        """The threads a sample() call runs on (at most)."""
+
+    @property
+    def shots_taken(self) -> int:
+        """Shots sampled so far: the next sample() call starts at this shot's index."""
+
+    @property
+    def circuit(self) -> Circuit:
+        """A copy of the circuit this sampler samples."""
+
+    def sample(
+        self, shots: SupportsIndex, *, bit_packed: bool = False, progress: bool | Callable[[int, int], object] | None = None
+    ) -> Any:
+        """Measurement results of `shots` shots: a numpy array of shape (shots, num_measurements)
+        and dtype bool, or with bit_packed=True (shots, ceil(num_measurements / 8)) of uint8,
+        result m of a shot in bit m % 8 of byte m // 8 (stim's layouts).
+
+        Shots are numbered from 0 over the sampler's life: this call takes the next `shots` of them,
+        and a seeded sampler's shot k is the same whatever the thread count and however the shots
+        are split between calls (sample(100) twice gives sample(200)). Runs on up to `threads`
+        threads without the interpreter lock. progress: None, a callable called a few times a second
+        as progress(shots_done, shots), or True for a tqdm bar (a line on standard error without
+        tqdm). Ctrl-C stops it (KeyboardInterrupt), taking no shots. ValueError for a negative
+        `shots` and MemoryError for output that cannot be held, before any work.
+        """
+
+@final
+class CompiledDetectorSampler:
+    """Samples a circuit's detection events and observable flips many shots at a time: made by
+    Circuit.compile_detector_sampler(), not directly. Pauli frames, 64 shots to a machine word,
+    carry noise, the outcomes that are random and feedback from the record; a detector is the
+    parity of its results' flips, so no reference sample is needed. The results have the
+    distribution of the circuit's, as stim's detector sampler's do.
+    """
+
+    @property
+    def threads(self) -> int:
+        """The threads a sample() call runs on (at most)."""
+
+    @property
+    def shots_taken(self) -> int:
+        """Shots sampled so far: the next sample() call starts at this shot's index."""
+
+    @property
+    def circuit(self) -> Circuit:
+        """A copy of the circuit this sampler samples."""
+
+    def sample(
+        self,
+        shots: SupportsIndex,
+        *,
+        prepend_observables: bool = False,
+        append_observables: bool = False,
+        separate_observables: bool = False,
+        bit_packed: bool = False,
+        dets_out: Any = None,
+        obs_out: Any = None,
+        progress: bool | Callable[[int, int], object] | None = None,
+    ) -> Any:
+        """Detection events of `shots` shots, in stim's layouts: a numpy array of shape
+        (shots, num_detectors) and dtype bool, with the observables' flips before the detectors
+        (prepend_observables), after them (append_observables), or as a second array of shape
+        (shots, num_observables) (separate_observables: a (detectors, observables) tuple).
+        bit_packed=True packs eight a byte, column m of a shot in bit m % 8 of byte m // 8. dets_out
+        and obs_out take arrays to write into instead (zeroed first; ValueError unless they are
+        writable, C-contiguous and of the shape and dtype the call returns).
+
+        Shots are numbered from 0 over the sampler's life: this call takes the next `shots` of them,
+        and a seeded sampler's shot k is the same whatever the thread count and however the shots
+        are split between calls (sample(100) twice gives sample(200)). Runs on up to `threads`
+        threads without the interpreter lock. progress: None, a callable called a few times a second
+        as progress(shots_done, shots), or True for a tqdm bar (a line on standard error without
+        tqdm). Ctrl-C stops it (KeyboardInterrupt), taking no shots. ValueError for a negative
+        `shots` and MemoryError for output that cannot be held, before any work.
+        """

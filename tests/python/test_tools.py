@@ -84,7 +84,8 @@ def graph_of(sim):
 
 
 def test_module_surface():
-    assert tessaryn_tools.__all__ == ["Simulator", "Circuit", "MeasurementResult", "Outcome", "Axis"]
+    assert tessaryn_tools.__all__ == ["Simulator", "Circuit", "CompiledMeasurementSampler", "CompiledDetectorSampler",
+                                      "MeasurementResult", "Outcome", "Axis"]  # fmt: skip
     assert tessaryn_tools.__version__ == importlib.metadata.version("tessaryn")
     for name in ("MeasurementResult", "Outcome", "Axis"):
         assert getattr(tessaryn_tools, name) is getattr(tessaryn, name)

@@ -15,12 +15,14 @@ import pytest
 
 import tessaryn
 import tessaryn_tools
+import tessaryn_tools.sinter
 
 EXAMPLES = sorted((Path(__file__).resolve().parents[2] / "examples").glob("*.py"))
 
 
 def installed_stub(module=tessaryn) -> Path:
-    return Path(module.__file__).parent / f"{module.__name__}-stubs" / "__init__.pyi"
+    top, _, sub = module.__name__.partition(".")
+    return Path(sys.modules[top].__file__).parent / f"{top}-stubs" / f"{sub or '__init__'}.pyi"
 
 
 @pytest.fixture(scope="session")
@@ -36,7 +38,7 @@ def mypy(tmp_path_factory):
     return run
 
 
-@pytest.mark.parametrize("module", [tessaryn, tessaryn_tools], ids=lambda m: m.__name__)
+@pytest.mark.parametrize("module", [tessaryn, tessaryn_tools, tessaryn_tools.sinter], ids=lambda m: m.__name__)
 def test_stub_docstrings_are_the_modules(module):
     tree = ast.parse(installed_stub(module).read_text(encoding="utf-8"))
     assert ast.get_docstring(tree) == module.__doc__
@@ -44,7 +46,7 @@ def test_stub_docstrings_are_the_modules(module):
     assert [c.name for c in classes] == [n for n in module.__all__ if getattr(module, n).__module__ == module.__name__]
     for cls in classes:
         runtime = getattr(module, cls.name)
-        assert ast.get_docstring(cls) == runtime.__doc__, cls.name
+        assert ast.get_docstring(cls) == inspect.getdoc(runtime), cls.name
         # Slots the interpreter documents itself (__int__, __len__) carry no docstring in the stubs.
         functions = (n for n in cls.body if isinstance(n, ast.FunctionDef))
         for fn in (f for f in functions if not f.name.startswith("__") or ast.get_docstring(f) is not None):
