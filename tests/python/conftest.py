@@ -49,9 +49,9 @@ class Seeded:
 SIMULATORS = {"Tessaryn": tessaryn.Tessaryn, "Simulator": make_simulator, "seeded": Seeded()}
 
 
-def chacha12_words(key, count):
+def chacha12_words(key, count, stream=0):
     """The documented stream, written out independently: ChaCha12 blocks of `key` (32 bytes),
-    counter from 0, as 32-bit words."""
+    counter from 0, stream id `stream`, as 32-bit words."""
     mask = 0xFFFFFFFF
 
     def quarter(x, a, b, c, d):
@@ -62,7 +62,8 @@ def chacha12_words(key, count):
 
     words, counter = [], 0
     while len(words) < count:
-        state = [0x61707865, 0x3320646E, 0x79622D32, 0x6B206574, *struct.unpack("<8I", key), counter, 0, 0, 0]
+        state = [0x61707865, 0x3320646E, 0x79622D32, 0x6B206574, *struct.unpack("<8I", key), counter, 0,
+                 stream & mask, stream >> 32]  # fmt: skip
         x = list(state)
         for _ in range(6):
             for a, b, c, d in ((0, 4, 8, 12), (1, 5, 9, 13), (2, 6, 10, 14), (3, 7, 11, 15)):
