@@ -27,15 +27,18 @@ ensure_venv() {
         'scikit-build-core>=0.11' cmake ninja "$@" 2>&1 | grep -v '^WARNING: Location' || true
 }
 
-# The research module's optional test companions (numpy, networkx, and dask's distributed unless
-# other packages are named): each from a wheel where one exists for this interpreter, left out
-# otherwise (the tests that need it skip), so that a new CPython does not wait for them to compile.
+# The research module's optional test companions (numpy, networkx, dask's distributed, and sinter
+# with pymatching, unless other packages are named): each from a wheel where one exists for this
+# interpreter, left out otherwise (the tests that need it skip), so that a new CPython does not
+# wait for them to compile. sinter is pure Python and published as source alone; what it needs
+# still comes as wheels.
 ensure_optional() {
     local package packages=("$@")
-    [ ${#packages[@]} -gt 0 ] || packages=(numpy networkx distributed)
+    [ ${#packages[@]} -gt 0 ] || packages=(numpy networkx distributed sinter pymatching)
     for package in "${packages[@]}"; do
-        "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check --only-binary=:all: "$package" \
-            >/dev/null 2>&1 || echo "  ($package has no wheel for $("$VENV/bin/python" --version): the tests that need it skip)"
+        "$VENV/bin/python" -m pip install --quiet --disable-pip-version-check --only-binary=:all: \
+            --no-binary=sinter "$package" >/dev/null 2>&1 ||
+            echo "  ($package has no wheel for $("$VENV/bin/python" --version): the tests that need it skip)"
     done
 }
 
