@@ -229,8 +229,11 @@ private:
         if (!bar_ && !line_) {
             Ref tqdm(PyImport_ImportModule("tqdm"));
             if (tqdm) {
-                bar_ = Ref(PyObject_CallMethod(tqdm.get(), "tqdm", "(OKs)", Py_None, static_cast<unsigned long long>(shots_),
-                                               "shots"));
+                Ref make(PyObject_GetAttrString(tqdm.get(), "tqdm"));
+                Ref none(PyTuple_New(0));
+                Ref options(Py_BuildValue("{sKss}", "total", static_cast<unsigned long long>(shots_), "unit", "shot"));
+                if (!make || !none || !options) return false;
+                bar_ = Ref(PyObject_Call(make.get(), none.get(), options.get()));
                 if (!bar_) return false;
             } else if (PyErr_ExceptionMatches(PyExc_ImportError)) {
                 PyErr_Clear();

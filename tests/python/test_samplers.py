@@ -160,12 +160,14 @@ def test_bad_arguments_refuse_before_any_work():
     assert sampler.circuit == circuit
 
 
-def test_progress_reports_and_an_interrupt_stops():
+def test_progress_reports_and_an_interrupt_stops(capsys):
     sampler = Circuit(stim.Circuit.generated("surface_code:rotated_memory_z", distance=9, rounds=30,
                                              after_clifford_depolarization=0.001)).compile_detector_sampler(threads=2)  # fmt: skip
     calls = []
     sampler.sample(20000, bit_packed=True, progress=lambda done, total: calls.append((done, total)))
     assert calls and calls[-1] == (20000, 20000) and all(a[0] <= b[0] for a, b in zip(calls, calls[1:]))
+    sampler.sample(1000, progress=True)  # a tqdm bar, or a line without tqdm: either ends at the total
+    assert "1000" in capsys.readouterr().err
     timer = threading.Timer(0.2, _thread.interrupt_main)
     timer.start()
     try:
@@ -173,7 +175,7 @@ def test_progress_reports_and_an_interrupt_stops():
             sampler.sample(2 * 10**6, bit_packed=True)
     finally:
         timer.cancel()
-    assert sampler.shots_taken == 20000
+    assert sampler.shots_taken == 21000
 
 
 def test_sinter_collects_with_tessaryn():
