@@ -11,8 +11,8 @@
 // and lane L draws from ChaCha12 keyed by the seed with stream id 2^63 + L (block counter from 0),
 // 32-bit words in order, and nothing else does; a 64-bit draw is two words, the first the low
 // half. In the circuit's order (REPEAT bodies as often as they run), a lane draws:
-// - when an instruction first touches a qubit, unless it resets it, 64 bits: the Z part of that
-//   qubit's frame in the lane's 64 shots (|0⟩ is fixed by Z);
+// - when an instruction other than R, RX and RY first touches a qubit (noise does not touch), 64
+//   bits: the Z part of that qubit's frame in the lane's 64 shots (|0⟩ is fixed by Z);
 // - a measurement, after its result, and a reset, 64 bits per target (per product for MPP and the
 //   pair measurements): the shots that take the measured (or reset) operator into their frames;
 // - a noise channel whose cases have total probability p > 0, over its trials (targets, pairs or
