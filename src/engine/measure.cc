@@ -1,6 +1,8 @@
 #include "engine/measure.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 #include "engine/fault.h"
 #include "engine/forms.h"
@@ -28,18 +30,44 @@ void measure_graph_y(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
     Scratch::Scope scope(wb.scratch);
     // Toggling every pair of N(q) ∪ {q} complements the neighbourhood and cuts q off.
     const Id id_q = static_cast<Id>(q);
-    const VertexSet nq = reg.adj().row_set(q);
-    const VertexSet all = unite({nq, VertexSet::list({&id_q, 1})}, reg.adj().words(), scope);
+    const Adjacency& adj = reg.adj();
+    const VertexSet nq = adj.row_set(q);
+    const VertexSet all = unite({nq, VertexSet::list({&id_q, 1})}, adj.words(), scope);
+    const std::uint64_t u = y_star_centre(reg, q);
     Plan plan;
-    plan.multiply_vops(nq, factor);
+    if (u == kNoVertex) {
+        plan.multiply_vops(nq, factor);
+        plan.set_vop(q, product(reg.vop(q), factor));
+        plan.toggle(all, all);
+        carry_out(reg, plan, wb);
+        return;
+    }
+    // The rule, then a complementation about u, as one rewrite. With X = N(q) \ N(u) \ {u},
+    // B = N(u) \ N(q) \ {q} and C = N(q) ∩ N(u), the rule toggles the pairs of N(q) ∪ {q},
+    // after which u's neighbours are X ∪ B; complementing there toggles the pairs of X ∪ B
+    // again. Pairs inside X cancel, so what is left costs d·deg(u), not d²: q and u and C
+    // toggle with N(q) ∪ {q}, X with B ∪ C ∪ {q, u}, B with X ∪ B. A complete neighbourhood
+    // (a star's, after a Y at its centre) comes out as a star about u.
+    const auto [only_q, only_u, both] = classify(nq, adj.row_set(u), q, u, adj.words(), scope);
+    Id* ends = scope.ids(2);
+    ends[0] = static_cast<Id>(std::min(q, u));
+    ends[1] = static_cast<Id>(std::max(q, u));
+    const VertexSet q_and_u = VertexSet::list({ends, 2});
+    // The complementation multiplies u by sqrt(iX) and its new neighbours X ∪ B by S.
     plan.set_vop(q, product(reg.vop(q), factor));
-    plan.toggle(all, all);
+    plan.set_vop(u, product(product(reg.vop(u), factor), kSqrtIX));
+    plan.multiply_vops(only_q, product(factor, kS));
+    plan.multiply_vops(both, factor);
+    plan.multiply_vops(only_u, kS);
+    plan.toggle(unite({q_and_u, both}, adj.words(), scope), all);
+    plan.toggle(only_q, unite({only_u, both, q_and_u}, adj.words(), scope));
+    plan.toggle(only_u, unite({only_u, only_q}, adj.words(), scope));
     carry_out(reg, plan, wb);
 }
 
 // q must have a neighbour.
 void measure_graph_x(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
-    const std::uint64_t b = reg.first_neighbour(q);
+    const std::uint64_t b = x_partner(reg, q);
     if (b == kNoVertex) fail("Self.adjacent[node] is non-empty");
     reg.settle(b);
 
@@ -71,6 +99,40 @@ void measure_graph_x(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
 }
 
 }  // namespace
+
+namespace {
+
+// A vertex of q's neighbourhood of least degree, the first such in ascending order; with it that
+// degree. O(deg q) row reads, plus W for a bit row of q.
+std::pair<std::uint64_t, std::uint64_t> least_neighbour(const Register& reg, std::uint64_t q) {
+    std::uint64_t best = kNoVertex, least = ~std::uint64_t{0};
+    reg.for_each_neighbour(q, [&](std::uint64_t x) {
+        const std::uint64_t d = reg.degree(x);
+        if (d < least) best = x, least = d;
+    });
+    return {best, least};
+}
+
+// Below this degree the rules keep their plain choices: the scan for a better one would cost more
+// than it saves.
+constexpr std::uint64_t kChoosingDegree = 8;
+
+}  // namespace
+
+std::uint64_t x_partner(const Register& reg, std::uint64_t q) {
+    const std::uint64_t first = reg.first_neighbour(q);
+    if (first == kNoVertex || reg.degree(q) < kChoosingDegree) return first;
+    // The rule costs about deg(q)·deg(b): a hub's leaf rather than another hub.
+    const auto [least, degree] = least_neighbour(reg, q);
+    return 2 * degree < reg.degree(first) ? least : first;
+}
+
+std::uint64_t y_star_centre(const Register& reg, std::uint64_t q) {
+    const std::uint64_t d = reg.degree(q);
+    if (d < kChoosingDegree) return kNoVertex;
+    const auto [least, degree] = least_neighbour(reg, q);
+    return 4 * degree < d ? least : kNoVertex;
+}
 
 std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng) {
     check_index(reg.size(), q);

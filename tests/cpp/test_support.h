@@ -83,6 +83,14 @@ inline Register scattered_register(std::mt19937_64& gen, int n, int k, double p,
     return reg;
 }
 
+/// Makes the first `hubs` vertices adjacent to every other vertex: stars laid over a sparse graph,
+/// where the measurement rules choose among equivalent graph forms by degree.
+inline void add_hubs(Register& reg, int hubs) {
+    for (int h = 0; h < hubs; ++h)
+        for (std::uint64_t v = h + 1; v < reg.size(); ++v)
+            if (!reg.adj().has_edge(h, v)) reg.add_edge(h, v);
+}
+
 /// v's neighbours as a set of bit length n.
 inline BitSet neighbours(const Register& reg, std::uint64_t v) {
     BitSet out(reg.size());

@@ -27,9 +27,9 @@ def stim_apply(sim, name, *qubits):
         getattr(sim, STIM_NAME.get(name, name))(*qubits)
 
 
-def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
-    """`steps` random operations, a share `p_measure` of them measurements; `then` more phases of
-    (steps, p_measure) on the same state. Returns the number of groups a research simulator held
+def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=(), prefix=()):
+    """`prefix` gates (name, qubits...), then `steps` random operations, a share `p_measure` of
+    them measurements; `then` more phases of (steps, p_measure) on the same state. Returns the number of groups a research simulator held
     as tableaux after each operation."""
     rng = random.Random(seed)
     ours, ref = make(n), stim.TableauSimulator()
@@ -37,6 +37,9 @@ def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
     # A random outcome is the top bit of the stream's next word; a certain one takes none.
     words = iter(conftest.chacha12_words(make.seed(n).to_bytes(32, "little"), 10000)) if hasattr(make, "seed") else None
     held = []
+    for name, *qubits in prefix:
+        getattr(ours, name)(*qubits)
+        stim_apply(ref, name, *qubits)
     for phase_steps, phase_p in [(steps, p_measure), *then]:
         for _ in range(phase_steps):
             roll = rng.random()
@@ -60,6 +63,11 @@ def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
                 stim_apply(ref, g, c, t)
             if isinstance(ours, tessaryn_tools.Simulator):
                 held.append(len(tessaryn_tools._tableau_groups(ours)))
+    if hasattr(ours, "stabilizers"):
+        # The whole state, where the read-out allows: stim's canonical generators of both.
+        tableau = stim.Tableau.from_stabilizers([stim.PauliString(g) for g in ours.stabilizers()])
+        want = ref.current_inverse_tableau().inverse().to_stabilizers(canonicalize=True)
+        assert tableau.to_stabilizers(canonicalize=True) == want, f"seed {seed}: the states differ"
     # At the end every single-qubit Pauli expectation agrees where stim's is certain.
     for q in range(n):
         for axis in "xyz":
@@ -74,6 +82,16 @@ def run_side_by_side(seed, n, steps, p_measure=0.15, make=Tessaryn, then=()):
 def test_random_circuits_agree_with_stim(seed, Sim):
     n = [1, 2, 3, 5, 8, 13, 30, 64, 100, 200][seed % 10]
     run_side_by_side(seed=1000 + seed, n=n, steps=400, make=Sim)
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_stars_agree_with_stim(seed, Sim):
+    # GHZ stars fanned out of one or two hubs, then measured often: measurements at a hub write
+    # a cheaper form than the rules' own (a star about a leaf, a partner of few neighbours).
+    n = [10, 24, 60][seed % 3]
+    hubs = [0] if seed % 2 else [0, n // 2]
+    prefix = [("h", h) for h in hubs] + [("cx", h, q) for h in hubs for q in range(n) if q not in hubs]
+    run_side_by_side(seed=3000 + seed, n=n, steps=300, p_measure=0.4, make=Sim, prefix=prefix)
 
 
 @pytest.mark.parametrize("seed", range(4))
