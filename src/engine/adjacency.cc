@@ -181,6 +181,18 @@ void Adjacency::restore_row(std::uint64_t v, const Row& saved) noexcept {
     rows_[v] = saved;
 }
 
+void ReplacedRows::put_back(Adjacency& adj) noexcept {
+    while (count_ != 0) {
+        const KeptRow& k = kept_.data()[--count_];
+        adj.restore_row(k.v, k.row);
+    }
+}
+
+void ReplacedRows::release() noexcept {
+    for (std::size_t i = 0; i < count_; ++i) rows::release(kept_.data()[i].row);
+    count_ = 0;
+}
+
 bool Adjacency::oversized(const Row& r) const noexcept {
     return r.is_bits() ? r.degree < demote_below_ : r.degree <= Row::kInlineIds || r.degree * 4 <= r.tag;
 }

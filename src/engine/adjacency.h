@@ -26,6 +26,12 @@
 
 namespace tessaryn {
 
+/// A row header a reservation replaced, with its vertex.
+struct KeptRow {
+    std::uint64_t v = 0;
+    Row row{};
+};
+
 /// Scratch for bulk rewrites, kept by the caller between rewrites. Buffers only grow, so room
 /// reserved for a rewrite is still there when the same rewrite is replayed to undo it.
 struct RowScratch {
@@ -34,6 +40,7 @@ struct RowScratch {
     GrowBuffer<Word> packed;  // an operand as (word, bits) pairs for bit rows
     GrowBuffer<Word> mask;    // a listed operand as bits; all zero between uses
     GrowBuffer<Id> shrunk;    // rows a change left far below their storage, for `normalize`
+    GrowBuffer<KeptRow> kept;  // rows a reservation replaced, until it is known to succeed
     std::size_t shrunk_count = 0;
 
     /// Lists v for `normalize` if there is room; a row left out only keeps a larger shape.
@@ -62,6 +69,28 @@ public:
 
 protected:
     ~RowKeeper() = default;
+};
+
+/// Keeps the rows one reservation replaces in the caller's scratch, so that a reservation that
+/// fails part-way puts back every row as it was, storage included, and holds on to nothing it
+/// grew for the attempt.
+class ReplacedRows final : public RowKeeper {
+public:
+    explicit ReplacedRows(RowScratch& s) noexcept : kept_(s.kept) {}
+    ReplacedRows(const ReplacedRows&) = delete;
+    ReplacedRows& operator=(const ReplacedRows&) = delete;
+    void keep(std::uint64_t v, const Row& old) override {
+        kept_.reserve(count_ + 1);
+        kept_.data()[count_++] = {v, old};
+    }
+    /// The reservation failed: the rows get their old headers back, latest first.
+    void put_back(class Adjacency& adj) noexcept;
+    /// The reservation succeeded: the old storage is freed.
+    void release() noexcept;
+
+private:
+    GrowBuffer<KeptRow>& kept_;
+    std::size_t count_ = 0;
 };
 
 class Adjacency {

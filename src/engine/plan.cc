@@ -22,9 +22,17 @@ void carry_out(Register& reg, const Plan& plan, Workbench& wb) {
     }
     Adjacency& adj = reg.adj();
     const std::span<const ToggleGroup> groups = plan.groups_.view();
-    // Everything that can fail, before anything changes.
-    adj.reserve_toggles(groups, wb.rows, nullptr);
-    if (plan.cuts_ && !adj.dense()) wb.rows.reserve_shrunk(adj.degree(plan.cut_) + 1);
+    // Everything that can fail, before anything changes. Rows grown for a rewrite that then
+    // cannot be made go back to their old storage: a failure gives back what it took.
+    ReplacedRows replaced(wb.rows);
+    try {
+        adj.reserve_toggles(groups, wb.rows, &replaced);
+        if (plan.cuts_ && !adj.dense()) wb.rows.reserve_shrunk(adj.degree(plan.cut_) + 1);
+    } catch (...) {
+        replaced.put_back(adj);
+        throw;
+    }
+    replaced.release();
     plan.apply(reg, groups, plan.cuts_, wb.rows);
     adj.normalize(wb.rows);
 }

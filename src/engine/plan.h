@@ -1,7 +1,8 @@
 // How engine operations change a register: each describes its whole change as a plan, then one
 // call reserves everything the plan needs (row storage, scratch and, inside a transaction, undo
 // room) and applies it with code that cannot fail. So an operation either completes or throws
-// std::bad_alloc having changed nothing, and no operation counts reservations itself.
+// std::bad_alloc having changed nothing, not even the storage of the rows it grew for the attempt,
+// and no operation counts reservations itself.
 //
 // Operations of several plans (a controlled-Z with its reductions, a peek) run inside a
 // transaction, whose undo log rolls all of them back unless it is committed.

@@ -69,8 +69,8 @@ ScriptedSource script(const std::vector<bool>& bits) {
 
 // Runs `op` with the first, second, ... allocation failing until it gets through, each time on a
 // fresh workbench so that its scratch and undo log are among the allocations made to fail: every
-// failed run must leave the register with exactly the edges and VOPs it had (rows may keep
-// storage grown for the attempt), and the run that gets through must match the operation run
+// failed run must leave the register with exactly the edges and VOPs it had, and with `identical`
+// every row in the storage it had (a failure keeps nothing it grew), and the run that gets through must match the operation run
 // without failures. Returns the number of runs that failed.
 using Same = std::function<bool(const Register&, const Register&)>;
 bool identical(const Register& a, const Register& b) { return a == b; }
@@ -105,6 +105,8 @@ long expect_all_or_nothing(const Register& start, const Operation& op, const std
         }
         const bool kept = same(work, start);
         EXPECT_TRUE(kept) << "allocation " << failing << " failed and the register changed";
+        const auto* compare = same.target<bool (*)(const Register&, const Register&)>();
+        if (compare != nullptr && *compare == &identical) expect_same_storage(work, start);
         if (!kept || failing > 100000) return failing;
     }
 }
