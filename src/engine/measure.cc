@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
 
 #include "engine/fault.h"
 #include "engine/forms.h"
@@ -67,7 +66,7 @@ void measure_graph_y(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
 
 // q must have a neighbour.
 void measure_graph_x(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
-    const std::uint64_t b = x_partner(reg, q);
+    const std::uint64_t b = reg.first_neighbour(q);
     if (b == kNoVertex) fail("Self.adjacent[node] is non-empty");
     reg.settle(b);
 
@@ -102,36 +101,25 @@ void measure_graph_x(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
 
 namespace {
 
-// A vertex of q's neighbourhood of least degree, the first such in ascending order; with it that
-// degree. O(deg q) row reads, plus W for a bit row of q.
-std::pair<std::uint64_t, std::uint64_t> least_neighbour(const Register& reg, std::uint64_t q) {
-    std::uint64_t best = kNoVertex, least = ~std::uint64_t{0};
-    reg.for_each_neighbour(q, [&](std::uint64_t x) {
-        const std::uint64_t d = reg.degree(x);
-        if (d < least) best = x, least = d;
-    });
-    return {best, least};
-}
-
-// Below this degree the rules keep their plain choices: the scan for a better one would cost more
-// than it saves.
-constexpr std::uint64_t kChoosingDegree = 8;
+// Below this degree a Y measurement keeps the plain rule: the survey would cost more than the
+// rewrite it could save, and the graphs of sweeps over small clusters come out no sparser.
+constexpr std::uint64_t kSurveyedDegree = 64;
 
 }  // namespace
 
-std::uint64_t x_partner(const Register& reg, std::uint64_t q) {
-    const std::uint64_t first = reg.first_neighbour(q);
-    if (first == kNoVertex || reg.degree(q) < kChoosingDegree) return first;
-    // The rule costs about deg(q)·deg(b): a hub's leaf rather than another hub.
-    const auto [least, degree] = least_neighbour(reg, q);
-    return 2 * degree < reg.degree(first) ? least : first;
-}
-
 std::uint64_t y_star_centre(const Register& reg, std::uint64_t q) {
     const std::uint64_t d = reg.degree(q);
-    if (d < kChoosingDegree) return kNoVertex;
-    const auto [least, degree] = least_neighbour(reg, q);
-    return 4 * degree < d ? least : kNoVertex;
+    if (d < kSurveyedDegree) return kNoVertex;
+    std::uint64_t least = kNoVertex, least_degree = ~std::uint64_t{0}, degree_sum = 0;
+    reg.for_each_neighbour(q, [&](std::uint64_t x) {
+        const std::uint64_t dx = reg.degree(x);
+        degree_sum += dx;
+        if (dx < least_degree) least = x, least_degree = dx;
+    });
+    // Worth it when u has few neighbours and N(q) is sparse (its degrees sum to under d²/4), so
+    // that complementing it would leave it nearly complete. A neighbourhood already dense, as the
+    // frontier of a cluster measured row by row, comes out of the plain rule sparser instead.
+    return 4 * least_degree < d && 4 * degree_sum < d * d ? least : kNoVertex;
 }
 
 std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, RandomSource& rng) {

@@ -17,8 +17,8 @@ namespace tessaryn {
 /// changes, the bit itself whatever form holds q, and leaves q without edges; a certain outcome
 /// draws nothing and changes nothing. So the outcomes of a stream depend on the calls alone.
 /// Cost: Z linear in deg(q), Y quadratic in deg(q) or deg(q)·deg(u) for the neighbour u that
-/// `y_star_centre` picks, X proportional to deg(q)·deg(b) for the neighbour b that `x_partner`
-/// picks; plus scans of the rows of q and b. When q's group is held as a tableau,
+/// `y_star_centre` picks, X proportional to deg(q)·deg(b) for the smallest neighbour b; plus
+/// scans of the rows of q and b. When q's group is held as a tableau,
 /// the measurement is made there (engine/forms.h), O(m²/64).
 /// Throws std::bad_alloc with nothing changed (the draw made) when memory runs out. The first form
 /// uses the thread's workbench; the second records into `wb`'s open transaction, if any, inside
@@ -27,19 +27,13 @@ std::uint8_t measure(Register& reg, std::uint64_t q, clifford::Axis axis, Random
 std::uint8_t measure(Register& reg, std::uint64_t q, clifford::Axis axis, RandomSource& rng, Workbench& wb,
                      const HeldSnapshot* snapshot = nullptr);
 
-}  // namespace tessaryn
-
-namespace tessaryn {
-
 // Every graph form locally equivalent to the outcome is as good as any other, so the rules pick
-// the one that is cheaper to write. Below, q is the measured vertex in graph form.
+// the one that is cheaper to write.
 
-/// The neighbour b about which the X rule runs: the first neighbour, or for a vertex of many
-/// neighbours one of least degree when that is well below the first's. kNoVertex when q has none.
-std::uint64_t x_partner(const Register& reg, std::uint64_t q);
-/// For a Y measurement of a vertex of many neighbours of which one, u, has few: u, about which
-/// the rule's result is complemented once more, so that it writes O(deg q · deg u) edges instead
-/// of deg(q)²/2 (a star about u instead of a complete neighbourhood). kNoVertex otherwise.
+/// For a Y measurement of a vertex of many neighbours, sparse among themselves, of which one, u,
+/// has few: u, about which the rule's result is complemented once more, so that it writes
+/// O(deg q · deg u) edges instead of deg(q)²/2 (a star about u instead of a complete
+/// neighbourhood). kNoVertex otherwise. O(deg q) row reads, plus W for a bit row of q.
 std::uint64_t y_star_centre(const Register& reg, std::uint64_t q);
 
 }  // namespace tessaryn

@@ -57,7 +57,7 @@ std::uint8_t measure(Register& reg, std::uint64_t q, Axis axis, bool r) {
     switch (conj_axis(static_cast<std::uint8_t>(axis), l)) {
         case 0: {
             if (nq.empty()) return s;
-            const std::uint64_t b = x_partner(reg, q);
+            const std::uint64_t b = nq[0];
             const auto nb = members(reg, b);
             const BitSet sq = testing::neighbours(reg, q), sb = testing::neighbours(reg, b);
             if (!r) {
