@@ -28,6 +28,8 @@ Adjacency::Adjacency(std::uint64_t n, RowShapes shapes) {
     for (std::uint64_t v = 0; v < n; ++v) {
         rows_[v].tag = Row::kBitsTag;
         rows_[v].words = matrix_ + v * words_;
+        rows_[v].lo = 0;
+        rows_[v].hi = static_cast<Id>(words_);
     }
 }
 
@@ -73,7 +75,7 @@ Adjacency Adjacency::clone() const {
         return copy;
     }
     // Rows copied so far belong to `copy`, whose destructor frees them if a later one throws.
-    for (std::uint64_t v = 0; v < n_; ++v) copy.rows_[v] = rows::copy(rows_[v], words_);
+    for (std::uint64_t v = 0; v < n_; ++v) copy.rows_[v] = rows::copy(rows_[v]);
     return copy;
 }
 
@@ -81,26 +83,34 @@ Adjacency Adjacency::clone() const {
 
 bool Adjacency::contains(std::uint64_t v, std::uint64_t i) const noexcept {
     const Row& r = rows_[v];
-    if (r.is_bits()) return bits::test(r.words, i);
+    if (r.is_bits()) return r.covers(i) && bits::test(r.words, i);
     return sorted::contains(r.id_span(), i);
 }
 
 bool Adjacency::has_edge_sorted(std::uint64_t a, std::uint64_t b) const noexcept {
     const Row& ra = rows_[a];
     const Row& rb = rows_[b];
-    if (rb.is_bits()) return bits::test(rb.words, a);
+    if (rb.is_bits()) return rb.covers(a) && bits::test(rb.words, a);
     return ra.degree <= rb.degree ? sorted::contains(ra.id_span(), b) : sorted::contains(rb.id_span(), a);
 }
 
 std::uint64_t Adjacency::first(std::uint64_t v) const noexcept {
     const Row& r = rows_[v];
-    if (r.is_bits()) return bits::first(std::span<const Word>(r.words, words_));
+    if (r.is_bits()) {
+        const std::uint64_t at = bits::first({r.storage(), std::size_t{r.hi} - r.lo});
+        return at == kNoVertex ? at : at + std::uint64_t{r.lo} * kWordBits;
+    }
     return r.degree != 0 ? r.id_data()[0] : kNoVertex;
 }
 
 std::uint64_t Adjacency::first_other_than(std::uint64_t v, std::uint64_t w) const noexcept {
     const Row& r = rows_[v];
-    if (r.is_bits()) return bits::first_other_than(std::span<const Word>(r.words, words_), w);
+    if (r.is_bits()) {
+        const std::uint64_t base = std::uint64_t{r.lo} * kWordBits;
+        const std::uint64_t skip = w >= base ? w - base : kNoVertex;
+        const std::uint64_t at = bits::first_other_than({r.storage(), std::size_t{r.hi} - r.lo}, skip);
+        return at == kNoVertex ? at : at + base;
+    }
     const Id* ids = r.id_data();
     if (r.degree == 0) return kNoVertex;
     if (ids[0] != w) return ids[0];
@@ -113,15 +123,13 @@ bool operator==(const Adjacency& a, const Adjacency& b) noexcept {
         const Row& ra = a.rows_[v];
         const Row& rb = b.rows_[v];
         if (a.degree(v) != b.degree(v)) return false;
-        if (ra.is_bits() && rb.is_bits()) {
-            if (std::memcmp(ra.words, rb.words, a.words_ * sizeof(Word)) != 0) return false;
-        } else if (!ra.is_bits() && !rb.is_bits()) {
+        if (!ra.is_bits() && !rb.is_bits()) {
             if (std::memcmp(ra.id_data(), rb.id_data(), ra.degree * sizeof(Id)) != 0) return false;
         } else {
-            const Row& list = ra.is_bits() ? rb : ra;
-            const Row& mask = ra.is_bits() ? ra : rb;
-            for (const Id x : list.id_span())
-                if (!bits::test(mask.words, x)) return false;
+            // Equal degrees, and every member of a's row in b's.
+            bool all = true;
+            a.for_each(v, [&](std::uint64_t x) { all = all && b.contains(v, x); });
+            if (!all) return false;
         }
     }
     return true;
@@ -146,9 +154,12 @@ std::string Adjacency::check() const {
         if (!ascending) return at(v) + "ids not strictly ascending";
         if (!in_range) return at(v) + "neighbour out of range or itself";
         if (!symmetric) return at(v) + "a neighbour does not list it";
-        if (dense() && (!r.is_bits() || r.words != matrix_ + v * words_)) return at(v) + "not its row of the matrix";
+        if (dense() && (!r.is_bits() || r.words != matrix_ + v * words_ || r.lo != 0 || r.hi != words_))
+            return at(v) + "not its row of the matrix";
         if (r.is_bits()) {
-            if (!bits::padding_clear({r.words, words_}, n_)) return at(v) + "padding bits set";
+            if (r.lo > r.hi || r.hi > words_) return at(v) + "window beyond the register";
+            if (r.hi == words_ && !bits::padding_clear({r.storage(), std::size_t{r.hi} - r.lo}, n_ - std::uint64_t{r.lo} * kWordBits))
+                return at(v) + "padding bits set";
         } else if (r.degree > r.capacity() || r.degree > promote_above_) {
             return at(v) + "sorted row over its capacity or its shape's limit";
         }
@@ -158,11 +169,27 @@ std::string Adjacency::check() const {
 
 // --- Storage ----------------------------------------------------------------------------------
 
-void Adjacency::make_room(std::uint64_t v, std::uint64_t degree, RowKeeper* keeper) {
+void Adjacency::make_room(std::uint64_t v, std::uint64_t degree, std::size_t lo, std::size_t hi, RowKeeper* keeper) {
     const Row& r = rows_[v];
-    if (r.is_bits() || degree <= std::min<std::uint64_t>(r.capacity(), promote_above_)) return;
-    const Row fresh = degree > promote_above_ ? rows::promoted(r, words_)
-                                              : rows::resized(r, rows::block_for(static_cast<std::size_t>(degree)));
+    Row fresh;
+    if (r.is_bits()) {
+        if (lo >= hi || r.covers_words(lo, hi)) return;
+        const auto [from, to] = rows::window_for(r.lo, r.hi, lo, hi, words_);
+        fresh = rows::widened(r, from, to);
+    } else {
+        // The window the row would take as bits: its own ids and the words it gains.
+        if (r.degree != 0) {
+            lo = std::min<std::size_t>(lo, bits::word_of(r.id_data()[0]));
+            hi = std::max<std::size_t>(hi, bits::word_of(r.id_data()[r.degree - 1]) + 1);
+        }
+        if (lo < hi && degree > promote_limit(promote_above_, hi - lo)) {
+            const auto [from, to] = rows::window_for(0, 0, lo, hi, words_);
+            fresh = rows::promoted(r, from, to);
+        } else {
+            if (degree <= r.capacity()) return;
+            fresh = rows::resized(r, rows::block_for(static_cast<std::size_t>(degree)));
+        }
+    }
     if (keeper != nullptr) {
         try {
             keeper->keep(v, r);
@@ -194,7 +221,7 @@ void ReplacedRows::release() noexcept {
 }
 
 bool Adjacency::oversized(const Row& r) const noexcept {
-    return r.is_bits() ? r.degree < demote_below_ : r.degree <= Row::kInlineIds || r.degree * 4 <= r.tag;
+    return r.is_bits() ? r.degree < demote_limit(r) : r.degree <= Row::kInlineIds || r.degree * 4 <= r.tag;
 }
 
 void Adjacency::normalize_listed(RowScratch& s) noexcept {
@@ -206,7 +233,7 @@ void Adjacency::normalize_listed(RowScratch& s) noexcept {
         Row& r = rows_[v];
         if (r.is_inline() || !oversized(r)) continue;  // listed twice, or grew again since
         try {
-            const Row fresh = rows::compacted(r, words_);
+            const Row fresh = rows::compacted(r);
             rows::release(r);
             r = fresh;
         } catch (const std::bad_alloc&) {
@@ -224,10 +251,10 @@ void Adjacency::add_edge(std::uint64_t a, std::uint64_t b) {
 
 void Adjacency::add_absent_edge(std::uint64_t a, std::uint64_t b) {
     if (!dense()) {
-        for (const std::uint64_t v : {a, b}) {
+        for (const auto& [v, other] : {std::pair{a, b}, std::pair{b, a}}) {
             const Row& r = rows_[v];
-            if (!r.is_bits() && (r.degree >= r.capacity() || r.degree >= promote_above_))
-                make_room(v, r.degree + 1, nullptr);
+            if (r.is_bits() ? !r.covers(other) : r.degree >= r.capacity() || r.degree >= promote_above_)
+                make_room(v, r.degree + 1, bits::word_of(other), bits::word_of(other) + 1, nullptr);
         }
     }
     rows::insert(rows_[a], b);
@@ -263,7 +290,7 @@ void Adjacency::isolate(std::uint64_t q, RowScratch& s) noexcept {
         if (!dense()) note_if_oversized(x, s);
     });
     if (rq.is_bits()) {
-        std::memset(rq.words, 0, words_ * sizeof(Word));
+        std::memset(rq.storage(), 0, (std::size_t{rq.hi} - rq.lo) * sizeof(Word));
         rq.tag = Row::kBitsTag;
     }
     rq.degree = 0;
@@ -312,6 +339,21 @@ void Adjacency::exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only
     // Each now holds the other's row, which lists itself where the other should be.
     rows::replace(rows_[u], iu, iv);
     rows::replace(rows_[v], iv, iu);
+}
+
+void Adjacency::reserve_exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u, const VertexSet& only_v,
+                                 RowKeeper* keeper) {
+    if (dense()) return;
+    // A bit row that gains an id must cover it: rows of only_u gain v, rows of only_v gain u, and
+    // u's and v's rows, swapped, each gain their own vertex in place of the other.
+    const auto cover = [&](std::uint64_t x, std::uint64_t id) {
+        const Row& r = rows_[x];
+        if (r.is_bits() && !r.covers(id)) make_room(x, r.degree, bits::word_of(id), bits::word_of(id) + 1, keeper);
+    };
+    only_u.for_each(words_, [&](std::uint64_t x) { cover(x, v); });
+    only_v.for_each(words_, [&](std::uint64_t x) { cover(x, u); });
+    cover(u, u);
+    cover(v, v);
 }
 
 }  // namespace tessaryn

@@ -13,6 +13,7 @@
 // undoes them, needs no allocation either; that is how an undo log rolls a rewrite back.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -144,7 +145,7 @@ public:
     /// Whether a and b are adjacent, read from whichever row answers fastest.
     bool has_edge(std::uint64_t a, std::uint64_t b) const noexcept {
         const Row& ra = rows_[a];
-        if (ra.is_bits()) return bits::test(ra.words, b);
+        if (ra.is_bits()) return ra.covers(b) && bits::test(ra.words, b);
         return has_edge_sorted(a, b);
     }
     /// Smallest neighbour of v, or kNoVertex. Sorted row O(1); bit row O(W).
@@ -156,7 +157,7 @@ public:
     void for_each(std::uint64_t v, F&& f) const {
         const Row& r = rows_[v];
         if (r.is_bits()) {
-            bits::for_each(std::span<const Word>(r.words, words_), f);
+            bits::for_each_in(r.words, r.lo, r.hi, f);
             return;
         }
         for (const Id x : r.id_span()) f(static_cast<std::uint64_t>(x));
@@ -164,7 +165,7 @@ public:
     /// v's neighbours as a set that reads the row itself: valid until the row changes. O(1).
     VertexSet row_set(std::uint64_t v) const noexcept {
         const Row& r = rows_[v];
-        return r.is_bits() ? VertexSet::bits(r.words, degree(v)) : VertexSet::list(r.id_span());
+        return r.is_bits() ? VertexSet::bits(r.words, degree(v), r.lo, r.hi) : VertexSet::list(r.id_span());
     }
 
     /// Single edges between distinct a and b, for changes no undo log follows. Adding either
@@ -199,6 +200,10 @@ public:
     /// allocated; exchanging again with the sets swapped restores the graph. Cost: one edit per
     /// moved vertex, O(1) for a bit row and O(deg) for a sorted one.
     void exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u, const VertexSet& only_v) noexcept;
+    /// Makes the windows of the bit rows an exchange edits cover the ids it writes there. Storage
+    /// it replaces goes to `keeper`, or is freed. Throws std::bad_alloc with no content changed.
+    void reserve_exchange(std::uint64_t u, std::uint64_t v, const VertexSet& only_u, const VertexSet& only_v,
+                          RowKeeper* keeper);
     /// Gives the rows listed in `s` that are far below their storage a smaller shape: bit rows
     /// below `demote_below()` become sorted, mostly empty heap blocks shrink. Best effort: a row
     /// whose new storage cannot be allocated keeps its shape. Content never changes. Empties the
@@ -222,10 +227,11 @@ private:
     friend class GraphBuilder;
 
     void swap_with(Adjacency& other) noexcept;
-    std::uint64_t count(const Row& r) const noexcept { return bits::count({r.words, words_}); }
+    std::uint64_t count(const Row& r) const noexcept { return bits::count({r.storage(), std::size_t{r.hi} - r.lo}); }
     bool has_edge_sorted(std::uint64_t a, std::uint64_t b) const noexcept;
-    // Gives the sorted row v room for `degree` ids, as a larger block or a bit row.
-    void make_room(std::uint64_t v, std::uint64_t degree, RowKeeper* keeper);
+    // Gives row v room for `degree` ids (a larger block, or a bit row) and, when it is or becomes a
+    // bit row, a window that covers the words [lo, hi).
+    void make_room(std::uint64_t v, std::uint64_t degree, std::size_t lo, std::size_t hi, RowKeeper* keeper);
     // Lists v for `normalize` when its storage is far larger than its degree needs.
     void note_if_oversized(std::uint64_t v, RowScratch& s) const noexcept {
         const Row& r = rows_[v];
@@ -233,7 +239,14 @@ private:
             return;
         if (oversized(r)) s.note_shrunk(v);
     }
+    // Below this degree a bit row becomes sorted: a quarter of the degree at which its window's
+    // sorted row would have become bits.
+    Id demote_limit(const Row& r) const noexcept {
+        return std::min<Id>(demote_below_, promote_limit(promote_above_, std::size_t{r.hi} - r.lo) / 4);
+    }
     bool oversized(const Row& r) const noexcept;
+    // The degree past which the sorted row r, gaining ids in the words [lo, hi), would be promoted.
+    Id narrow_limit(const Row& r, std::size_t lo, std::size_t hi) const noexcept;
     void normalize_listed(RowScratch& s) noexcept;
 
     // The halves of a rewrite, defined in toggles.cc.
@@ -241,7 +254,7 @@ private:
     void reserve_group(const ToggleGroup& g, RowScratch& s, RowKeeper* keeper, Needs& need);
     void apply_group(const ToggleGroup& g, RowScratch& s) noexcept;
     void apply_dense(const ToggleGroup& g, RowScratch& s) noexcept;
-    void xor_bits(Row& r, const Word* mask, Id self) noexcept;
+    void xor_bits(Row& r, const Word* mask, std::size_t lo, std::size_t hi, Id self) noexcept;
     void flip_bits(Row& r, const Word* pairs, std::size_t count, Id self) noexcept;
     void toggle_sorted(Row& r, std::span<const Id> operand, Id self, RowScratch& s) noexcept;
 

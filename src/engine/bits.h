@@ -75,6 +75,14 @@ void for_each(std::span<const Word> w, F&& f) {
         for (Word x = w[k]; x != 0; x &= x - 1) f(lowest(k, x));
 }
 
+/// Calls f(i) for every member i in the words [lo, hi) of `w`, ascending; `w` need be valid
+/// there only.
+template <class F>
+void for_each_in(const Word* w, std::size_t lo, std::size_t hi, F&& f) {
+    for (std::size_t k = lo; k < hi; ++k)
+        for (Word x = w[k]; x != 0; x &= x - 1) f(lowest(k, x));
+}
+
 /// dst ^= src, then `self` cleared.
 inline void xor_skipping(std::span<Word> dst, const Word* __restrict src, std::uint64_t self) {
     Word* __restrict out = dst.data();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace tessaryn {
@@ -17,7 +18,16 @@ std::size_t GraphBuilder::count(std::span<const Edge> edges) noexcept {
             return i;
         // A vertex has at most n - 1 neighbours, so a count stops there: any more are repeats,
         // which `place` finds in the bit row that such a count gets.
-        for (const std::uint64_t x : {e.u, e.v}) rows[x].degree += rows[x].degree < n - 1;
+        // The words a row's members span are kept in its window fields until `allocate`.
+        for (const auto& [x, y] : {std::pair{e.u, e.v}, std::pair{e.v, e.u}}) {
+            Row& r = rows[x];
+            if (!r.is_bits()) {  // a dense register's rows keep the whole matrix row
+                const Id k = static_cast<Id>(bits::word_of(y));
+                r.lo = r.degree == 0 ? k : std::min(r.lo, k);
+                r.hi = r.degree == 0 ? k + 1 : std::max(r.hi, k + 1);
+            }
+            r.degree += r.degree < n - 1;
+        }
     }
     return edges.size();
 }
@@ -31,8 +41,8 @@ void GraphBuilder::allocate() {
     for (std::uint64_t v = 0; v < adj.n_; ++v) {
         Row& r = adj.rows_[v];
         const Id degree = r.degree;
-        if (degree > adj.promote_above_) {
-            r = rows::promoted(Row{}, adj.words_);
+        if (degree > promote_limit(adj.promote_above_, std::size_t{r.hi} - r.lo)) {
+            r = rows::promoted(Row{}, r.lo, r.hi);
         } else if (degree > Row::kInlineIds) {
             r = rows::resized(Row{}, rows::block_for(degree));
         } else {

@@ -1,5 +1,6 @@
 #include "engine/forms.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -140,7 +141,10 @@ void consider_tableau(Register& reg, std::uint64_t q) noexcept {
             return;
         }
         const std::size_t slot = to_tableau(reg, comp);
-        reg.groups().account(slot).per_gate = cost::saved_per_gate(ends, m, reg.adj().words());
+        // A bit row of the group spans about the words its members' ids do, not the register's.
+        const auto [low, high] = std::minmax_element(comp.begin(), comp.end());
+        const std::uint64_t span = std::min<std::uint64_t>(reg.adj().words(), bits::word_of(*high) - bits::word_of(*low) + 1);
+        reg.groups().account(slot).per_gate = cost::saved_per_gate(ends, m, span);
         cost::moved_to_tableau(account, m);
     } catch (const std::bad_alloc&) {
         cost::move_refused(account, m);

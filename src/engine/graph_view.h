@@ -79,7 +79,6 @@ private:
 template <class F>
 void GraphView::for_each_edge(F&& f) const {
     const Adjacency& adj = reg_.adj();
-    const std::size_t words = adj.words();
     const bool any_held = !reg_.groups().empty();
     for (std::uint64_t u = 0; u < reg_.size(); ++u) {
         if (any_held) {
@@ -95,7 +94,7 @@ void GraphView::for_each_edge(F&& f) const {
         const Row& r = adj.row(u);
         if (r.is_bits()) {
             // Only the members above u: the lower ones were met from their own rows.
-            for (std::size_t k = bits::word_of(u); k < words; ++k) {
+            for (std::size_t k = std::max<std::size_t>(bits::word_of(u), r.lo); k < r.hi; ++k) {
                 Word w = r.words[k];
                 if (k == bits::word_of(u)) w &= ~((bits::bit_of(u) << 1) - 1);  // none left when u is the top bit
                 for (; w != 0; w &= w - 1) f(u, bits::lowest(k, w));

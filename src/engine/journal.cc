@@ -42,7 +42,8 @@ void Journal::copy(const VertexSet& s, std::size_t words) noexcept {
     std::uint64_t* out = data_.get() + size_;
     out[0] = std::uint64_t{s.count} << 1 | (s.mask != nullptr);
     if (s.mask != nullptr) {
-        std::copy(s.mask, s.mask + words, out + 1);
+        out[1] = std::uint64_t{s.lo} << 32 | s.hi;
+        std::copy(s.mask + s.lo, s.mask + s.hi, out + 2);
     } else if (s.count != 0) {
         out[(s.count + 1) / 2] = 0;  // the unused half of an odd count's last word
         std::copy(s.ids.begin(), s.ids.end(), reinterpret_cast<Id*>(out + 1));
@@ -50,11 +51,12 @@ void Journal::copy(const VertexSet& s, std::size_t words) noexcept {
     size_ += set_words(s, words);
 }
 
-VertexSet Journal::view(const std::uint64_t* at, const std::uint64_t*& next, std::size_t words) noexcept {
+VertexSet Journal::view(const std::uint64_t* at, const std::uint64_t*& next, std::size_t /*words*/) noexcept {
     const std::size_t count = at[0] >> 1;
     if (at[0] & 1u) {
-        next = at + 1 + words;
-        return VertexSet::bits(at + 1, count);
+        const std::size_t lo = at[1] >> 32, hi = at[1] & 0xFFFFFFFFu;
+        next = at + 2 + (hi - lo);
+        return VertexSet::bits(at + 2 - lo, count, lo, hi);
     }
     next = at + 1 + (count + 1) / 2;
     return VertexSet::list(std::span<const Id>(reinterpret_cast<const Id*>(at + 1), count));

@@ -70,9 +70,10 @@ private:
     static constexpr std::size_t kHeader = 2;
     static constexpr std::size_t kRowWords = sizeof(Row) / sizeof(std::uint64_t);
 
-    // Words a copied set takes: a descriptor, then a mask or the ids two to a word.
-    static std::size_t set_words(const VertexSet& s, std::size_t words) noexcept {
-        return 1 + (s.mask != nullptr ? words : (s.count + 1) / 2);
+    // Words a copied set takes: a descriptor, then a mask's window and its words, or the ids two
+    // to a word.
+    static std::size_t set_words(const VertexSet& s, std::size_t /*words*/) noexcept {
+        return 1 + (s.mask != nullptr ? 1 + (s.hi - s.lo) : (s.count + 1) / 2);
     }
     // Checks that `words` more fit what was reserved.
     void claim(std::size_t words) noexcept;

@@ -109,9 +109,10 @@ void remove_vop_against(Register& reg, std::uint64_t a, std::uint64_t c, Workben
     reg.settle(a);
     reg.settle(c);
     // What the complementations cost, for the choice of form: a rewrite of about deg(a) + deg(c)
-    // rows, each a bit row's W words or a sorted row's merge of about as many ids.
+    // rows, each a bit row's window of words or a sorted row's merge of about as many ids.
     const std::uint64_t rows = reg.degree(a) + reg.degree(c);
-    reg.account().charge(cost::complementation_cost(rows, !reg.adj().row(a).is_bits(), reg.adj().words()));
+    const Row& ra = reg.adj().row(a);
+    reg.account().charge(cost::complementation_cost(rows, !ra.is_bits(), ra.is_bits() ? ra.hi - ra.lo : 0));
     const ReductionWord& word = REDUCTION_WORD[start];
     if (!reg.has_edge(a, c)) {
         // a has no neighbour at all: the neighbourhoods do not interact, apply the word as it stands.

@@ -35,7 +35,9 @@ void measure_graph_y(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
     const std::uint64_t u = y_star_centre(reg, q);
     Plan plan;
     if (u == kNoVertex) {
-        plan.multiply_vops(nq, factor);
+        // q's row is rewritten too, and a bit row may be given a wider window for it (q itself
+        // may lie outside it), which moves its storage: its VOP changes read a copy.
+        plan.multiply_vops(adj.row(q).is_bits() ? copy(nq, adj.words(), scope) : nq, factor);
         plan.set_vop(q, product(reg.vop(q), factor));
         plan.toggle(all, all);
         carry_out(reg, plan, wb);

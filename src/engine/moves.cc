@@ -37,9 +37,9 @@ public:
     /// Once the set is a bit per vertex, adds the vertices of a bit row not seen yet and pushes
     /// them onto `order`, a word at a time (a dense group's search then costs its m rows of
     /// words, not its m²/2 edges one by one); returns false, doing nothing, before that.
-    bool insert_row(const Word* row, std::size_t words, std::vector<std::uint64_t>& order) {
+    bool insert_row(const Word* row, std::size_t lo, std::size_t hi, std::vector<std::uint64_t>& order) {
         if (!bits_) return false;
-        for (std::size_t k = 0; k < words; ++k) {
+        for (std::size_t k = lo; k < hi; ++k) {
             Word fresh = row[k] & ~bits_[k];
             if (fresh == 0) continue;
             bits_[k] |= fresh;
@@ -206,7 +206,7 @@ std::vector<std::uint64_t> component_within(const Register& reg, std::uint64_t q
     const Adjacency& adj = reg.adj();
     for (std::size_t head = 0; head < order.size() && order.size() <= limit; ++head) {
         const Row& row = adj.row(order[head]);
-        if (row.is_bits() && visited.insert_row(row.words, adj.words(), order)) continue;
+        if (row.is_bits() && visited.insert_row(row.words, row.lo, row.hi, order)) continue;
         reg.for_each_neighbour(order[head], [&](std::uint64_t n) {
             if (visited.insert(n)) order.push_back(n);
         });

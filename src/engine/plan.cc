@@ -27,6 +27,7 @@ void carry_out(Register& reg, const Plan& plan, Workbench& wb) {
     ReplacedRows replaced(wb.rows);
     try {
         adj.reserve_toggles(groups, wb.rows, &replaced);
+        for (const Plan::Exchange& e : plan.exchange_.view()) adj.reserve_exchange(e.u, e.v, e.only_u, e.only_v, &replaced);
         if (plan.cuts_ && !adj.dense()) wb.rows.reserve_shrunk(adj.degree(plan.cut_) + 1);
     } catch (...) {
         replaced.put_back(adj);
@@ -57,6 +58,7 @@ void carry_out_recorded(Register& reg, const Plan& plan, Workbench& wb) {
     // Everything that can fail, before anything changes: rows (whose old storage the log keeps),
     // then the log's room for exactly the records below.
     adj.reserve_toggles(groups, wb.rows, &undo);
+    for (const Plan::Exchange& e : plan.exchange_.view()) adj.reserve_exchange(e.u, e.v, e.only_u, e.only_v, &undo);
     std::size_t room = plan.writes_.count * Journal::vop_words();
     for (const Plan::Product& p : plan.products_.view()) room += Journal::multiply_words(p.set, words);
     if (!groups.empty()) room += Journal::toggles_words(groups, words);

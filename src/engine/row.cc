@@ -48,16 +48,40 @@ Row resized(const Row& r, std::size_t capacity) {
     return heap_row(r.degree, ids, capacity);
 }
 
-Row promoted(const Row& r, std::size_t words) {
+std::pair<std::size_t, std::size_t> window_for(std::size_t lo, std::size_t hi, std::size_t from, std::size_t to,
+                                               std::size_t words) noexcept {
+    if (lo >= hi) lo = from, hi = to;
+    const std::size_t new_lo = std::min(lo, from), new_hi = std::max(hi, to);
+    const std::size_t room = (new_hi - new_lo) / 8 + 1;
+    return {new_lo < lo || new_lo == from ? (new_lo > room ? new_lo - room : 0) : new_lo,
+            new_hi > hi || new_hi == to ? std::min(words, new_hi + room) : new_hi};
+}
+
+// An empty bit row over the words [lo, hi).
+Row bit_row(Id degree, std::size_t lo, std::size_t hi) {
     Row fresh{};
-    fresh.words = new_words(words);
+    fresh.words = new_words(hi - lo) - lo;
+    fresh.lo = static_cast<Id>(lo);
+    fresh.hi = static_cast<Id>(hi);
     fresh.tag = Row::kBitsTag;
-    fresh.degree = r.degree;
+    fresh.degree = degree;
+    return fresh;
+}
+
+Row promoted(const Row& r, std::size_t lo, std::size_t hi) {
+    Row fresh = bit_row(r.degree, lo, hi);
     for (const Id x : r.id_span()) bits::set(fresh.words, x);
     return fresh;
 }
 
-Row compacted(const Row& r, std::size_t words) {
+Row widened(const Row& r, std::size_t lo, std::size_t hi) {
+    Row fresh = bit_row(r.degree, lo, hi);
+    fresh.tag = r.tag;
+    std::memcpy(fresh.words + r.lo, r.storage(), (r.hi - r.lo) * sizeof(Word));
+    return fresh;
+}
+
+Row compacted(const Row& r) {
     Row fresh{};
     fresh.degree = r.degree;
     Id* out = fresh.inline_ids;
@@ -68,20 +92,15 @@ Row compacted(const Row& r, std::size_t words) {
     }
     if (r.is_bits()) {
         std::size_t k = 0;
-        bits::for_each(std::span<const Word>(r.words, words), [&](std::uint64_t i) { out[k++] = static_cast<Id>(i); });
+        bits::for_each_in(r.words, r.lo, r.hi, [&](std::uint64_t i) { out[k++] = static_cast<Id>(i); });
     } else {
         std::memcpy(out, r.id_data(), r.degree * sizeof(Id));
     }
     return fresh;
 }
 
-Row copy(const Row& r, std::size_t words) {
-    if (r.is_bits()) {
-        Row out = r;
-        out.words = new_words(words);
-        std::memcpy(out.words, r.words, words * sizeof(Word));
-        return out;
-    }
+Row copy(const Row& r) {
+    if (r.is_bits()) return widened(r, r.lo, r.hi);
     if (r.degree > Row::kInlineIds) return resized(r, block_for(r.degree));
     Row out{};
     out.degree = r.degree;
@@ -91,7 +110,7 @@ Row copy(const Row& r, std::size_t words) {
 
 void release(const Row& r) noexcept {
     if (r.is_bits())
-        ::operator delete(r.words);
+        ::operator delete(r.storage());
     else if (!r.is_inline())
         ::operator delete(r.ids);
 }

@@ -2,7 +2,9 @@
 // then applying them. Each member row is changed in the way its shape does best: a merge for a
 // sorted row, flips of the operand's words or one XOR of a whole mask for a bit row.
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <tuple>
 
 #include "engine/adjacency.h"
 #include "engine/fault.h"
@@ -21,17 +23,17 @@ bool wants_mask(std::size_t flips, std::size_t words) noexcept { return flips * 
 // row, packing the operand would be wasted.
 std::size_t fewest_words(std::size_t count) noexcept { return bits::words_for(count); }
 
-// Room for packing an operand of `count` ids: a pair per word it can touch, and one more that the
-// packing of a mask writes past the last pair without keeping it.
-std::size_t packed_words(std::size_t count, std::size_t words) noexcept { return 2 * (std::min(count, words) + 1); }
+// Room for packing an operand of `count` ids over `span` words: a pair per word it can touch, and
+// one more that the packing of a mask writes past the last pair without keeping it.
+std::size_t packed_words(std::size_t count, std::size_t span) noexcept { return 2 * (std::min(count, span) + 1); }
 
 // The operand's non-zero words as (index, bits) pairs into `out`, which holds
-// packed_words(count, words) words; returns the number of pairs.
-std::size_t pack(const VertexSet& operand, std::size_t words, Word* out) noexcept {
+// packed_words(count, span) words; returns the number of pairs.
+std::size_t pack(const VertexSet& operand, Word* out) noexcept {
     std::size_t m = 0;
     if (operand.mask != nullptr) {
         // Every word is written and only the non-zero ones kept: no branch on the data.
-        for (std::size_t k = 0; k < words; ++k) {
+        for (std::size_t k = operand.lo; k < operand.hi; ++k) {
             out[2 * m] = k;
             out[2 * m + 1] = operand.mask[k];
             m += operand.mask[k] != 0;
@@ -64,7 +66,7 @@ std::size_t pack(const VertexSet& operand, std::size_t words, Word* out) noexcep
 class OverlapProbe {
 public:
     OverlapProbe(const VertexSet& operand, GrowBuffer<Word>& mask, std::size_t words) noexcept
-        : operand_(operand), scratch_(mask), words_(words), probe_(operand.mask) {}
+        : operand_(operand), scratch_(mask), words_(words) {}
     ~OverlapProbe() {
         if (built_)
             for (const Id y : operand_.ids) bits::clear(scratch_.data(), y);
@@ -76,6 +78,11 @@ public:
     std::size_t overlap(std::span<const Id> row) {
         // Probing pays off when many rows need counting; the mask is built only for an operand
         // large next to W, so that its memory stays within the operand's size.
+        if (operand_.mask != nullptr) {
+            std::size_t common = 0;
+            for (const Id y : row) common += operand_.contains(y);
+            return common;
+        }
         if (probe_ == nullptr && operand_.count > 16 && operand_.count * 16 >= words_) {
             scratch_.reserve(words_);
             for (const Id y : operand_.ids) bits::set(scratch_.data(), y);
@@ -92,7 +99,7 @@ private:
     const VertexSet& operand_;
     GrowBuffer<Word>& scratch_;
     std::size_t words_;
-    const Word* probe_;
+    const Word* probe_ = nullptr;
     bool built_ = false;
 };
 
@@ -102,7 +109,9 @@ private:
 class OperandForms {
 public:
     OperandForms(const VertexSet& operand, RowScratch& s, std::size_t words) noexcept
-        : operand_(operand), s_(s), words_(words), mask_(operand.mask), ids_(operand.ids) {}
+        : operand_(operand), s_(s), words_(words), mask_(operand.mask), ids_(operand.ids) {
+        std::tie(lo_, hi_) = operand.tight_words();
+    }
     ~OperandForms() {
         if (built_mask_)
             for (const Id y : ids_) bits::clear(s_.mask.data(), y);
@@ -116,7 +125,7 @@ public:
                 internal_error("operand listed without reserved room");
             Id* out = s_.listed.data();
             std::size_t k = 0;
-            bits::for_each(std::span<const Word>(mask_, words_), [&](std::uint64_t y) { out[k++] = static_cast<Id>(y); });
+            bits::for_each_in(mask_, lo_, hi_, [&](std::uint64_t y) { out[k++] = static_cast<Id>(y); });
             ids_ = {out, k};
             listed_ = true;
         }
@@ -132,12 +141,15 @@ public:
         }
         return mask_;
     }
+    /// The words [lo, hi) that hold the operand's members, where the mask is valid.
+    std::size_t lo() const noexcept { return lo_; }
+    std::size_t hi() const noexcept { return hi_; }
     // The (word, bits) pairs, and their number.
     std::pair<const Word*, std::size_t> packed() noexcept {
         if (!packed_) {
-            if (s_.packed.capacity() < packed_words(operand_.count, words_)) [[unlikely]]
+            if (s_.packed.capacity() < packed_words(operand_.count, hi_ - lo_)) [[unlikely]]
                 internal_error("operand packed without reserved room");
-            pairs_ = pack(operand_, words_, s_.packed.data());
+            pairs_ = pack(operand_, s_.packed.data());
             packed_ = true;
         }
         return {s_.packed.data(), pairs_};
@@ -149,6 +161,7 @@ private:
     std::size_t words_;
     const Word* mask_;
     std::span<const Id> ids_;
+    std::size_t lo_, hi_;
     std::size_t pairs_ = 0;
     bool listed_ = false, built_mask_ = false, packed_ = false;
 };
@@ -176,15 +189,30 @@ void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, RowScratch&
     s.reserve_shrunk(need.members);
 }
 
+Id Adjacency::narrow_limit(const Row& r, std::size_t lo, std::size_t hi) const noexcept {
+    if (r.degree != 0) {
+        lo = std::min<std::size_t>(lo, bits::word_of(r.id_data()[0]));
+        hi = std::max<std::size_t>(hi, bits::word_of(r.id_data()[r.degree - 1]) + 1);
+    }
+    return promote_limit(promote_above_, hi - lo);
+}
+
 void Adjacency::reserve_group(const ToggleGroup& g, RowScratch& s, RowKeeper* keeper, Needs& need) {
     bool sorted_rows = false, bit_rows = false;
     OverlapProbe probe(g.operand, s.mask, words_);
+    // Rows widen to what the operand's members span, not to its window: windows of masks made from
+    // rows may be wider than their members, and would otherwise widen every row they meet.
+    const auto [lo, hi] = g.operand.tight_words();
     g.members.for_each(words_, [&](std::uint64_t x) {
         const Row& r = rows_[x];
         if (!r.is_bits()) {
             const std::size_t bound = r.degree + g.operand.count - (g.operand.contains(x) ? 1 : 0);
-            if (bound > std::min<std::size_t>(r.capacity(), promote_above_))
-                make_room(x, bound - 2 * probe.overlap(r.id_span()), keeper);
+            if (bound > std::min<std::size_t>(r.capacity(), promote_above_) ||
+                (bound > kLeastPromotion && bound > narrow_limit(r, lo, hi)))
+                make_room(x, bound - 2 * probe.overlap(r.id_span()), lo, hi, keeper);
+        } else if (!r.covers_words(lo, hi)) {
+            // The operand's words are XOR-ed or flipped into the row: its window must hold them.
+            make_room(x, r.degree, lo, hi, keeper);
         }
         const Row& now = rows_[x];
         if (now.is_bits()) {
@@ -198,8 +226,8 @@ void Adjacency::reserve_group(const ToggleGroup& g, RowScratch& s, RowKeeper* ke
     if (bit_rows) {
         // Packed once for them all; a mask too when there may be more words to flip than a pass
         // over a row costs (never more than the operand has ids).
-        need.packed = std::max(need.packed, packed_words(g.operand.count, words_));
-        need.mask = need.mask || (g.operand.mask == nullptr && wants_mask(g.operand.count, words_));
+        need.packed = std::max(need.packed, packed_words(g.operand.count, hi - lo));
+        need.mask = need.mask || (g.operand.mask == nullptr && wants_mask(g.operand.count, hi - lo));
     }
     if (sorted_rows && g.operand.mask != nullptr) need.listed = std::max(need.listed, g.operand.count);
     need.members += g.members.count;
@@ -217,7 +245,8 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, RowScratch& s
 
 void Adjacency::apply_group(const ToggleGroup& g, RowScratch& s) noexcept {
     OperandForms forms(g.operand, s, words_);
-    const bool flips_may_pay = !wants_mask(fewest_words(g.operand.count), words_);
+    const std::size_t span = forms.hi() - forms.lo();
+    const bool flips_may_pay = !wants_mask(fewest_words(g.operand.count), span);
     g.members.for_each(words_, [&](std::uint64_t x) {
         Row& r = rows_[x];
         if (!r.is_bits()) {
@@ -225,10 +254,10 @@ void Adjacency::apply_group(const ToggleGroup& g, RowScratch& s) noexcept {
         } else {
             std::pair<const Word*, std::size_t> flips{nullptr, 0};
             if (flips_may_pay) flips = forms.packed();
-            if (flips.first != nullptr && !wants_mask(flips.second, words_))
+            if (flips.first != nullptr && !wants_mask(flips.second, span))
                 flip_bits(r, flips.first, flips.second, static_cast<Id>(x));
             else
-                xor_bits(r, forms.mask(), static_cast<Id>(x));
+                xor_bits(r, forms.mask(), forms.lo(), forms.hi(), static_cast<Id>(x));
         }
         note_if_oversized(x, s);
     });
@@ -241,12 +270,13 @@ void Adjacency::apply_dense(const ToggleGroup& g, RowScratch& s) noexcept {
             for (const Id x : g.members.ids) f(x);
             return;
         }
-        bits::for_each(std::span<const Word>(g.members.mask, words_), [&](std::uint64_t x) { f(static_cast<Id>(x)); });
+        bits::for_each_in(g.members.mask, g.members.lo, g.members.hi, [&](std::uint64_t x) { f(static_cast<Id>(x)); });
     };
     OperandForms forms(g.operand, s, words_);
-    if (!wants_mask(fewest_words(g.operand.count), words_)) {
+    const std::size_t lo = forms.lo(), hi = forms.hi();
+    if (!wants_mask(fewest_words(g.operand.count), hi - lo)) {
         const auto [pairs, count] = forms.packed();
-        if (!wants_mask(count, words_)) {
+        if (!wants_mask(count, hi - lo)) {
             each_member([&](Id x) { flip_bits(rows_[x], pairs, count, x); });
             return;
         }
@@ -256,14 +286,28 @@ void Adjacency::apply_dense(const ToggleGroup& g, RowScratch& s) noexcept {
         // Counting the result would cost as much again as the XOR: the row is counted when its
         // degree is next asked for.
         Row& r = rows_[x];
-        bits::xor_skipping({r.words, words_}, mask, x);
+        Word* __restrict out = r.words;
+        for (std::size_t k = lo; k < hi; ++k) out[k] ^= mask[k];
+        bits::clear(out, x);
         r.tag = Row::kStaleTag;
     });
 }
 
-void Adjacency::xor_bits(Row& r, const Word* mask, Id self) noexcept {
-    // A register by degree needs the count to choose shapes (a dense one counts later).
-    r.degree = static_cast<Id>(bits::xor_counting({r.words, words_}, mask, self));
+void Adjacency::xor_bits(Row& r, const Word* mask, std::size_t lo, std::size_t hi, Id self) noexcept {
+    // A register by degree needs the count to choose shapes (a dense one counts later): the
+    // change is counted over the operand's words, the rest of the row keeps its members.
+    Word* __restrict out = r.words;
+    std::int64_t change = 0;
+    for (std::size_t k = lo; k < hi; ++k) {
+        const Word was = out[k], now = was ^ mask[k];
+        out[k] = now;
+        change += std::popcount(now) - std::popcount(was);
+    }
+    if (r.covers(self) && bits::test(out, self)) {
+        bits::clear(out, self);
+        --change;
+    }
+    r.degree = static_cast<Id>(static_cast<std::int64_t>(r.degree) + change);
 }
 
 void Adjacency::flip_bits(Row& r, const Word* pairs, std::size_t count, Id self) noexcept {

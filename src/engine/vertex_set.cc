@@ -1,6 +1,7 @@
 #include "engine/vertex_set.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace tessaryn {
@@ -36,78 +37,98 @@ Classes split_lists(std::span<const Id> nu, std::span<const Id> nv, std::uint64_
     return {VertexSet::list({first, a}), VertexSet::list({second, b}), VertexSet::list({both, c})};
 }
 
-// Classes of two masks with few members, as lists: one pass over the words, each member sent to
-// its class by table rather than by branch.
+// Classes of two masks with few members, as lists: one pass over the words of both windows, each
+// member sent to its class by table rather than by branch.
 Classes split_sparse_masks(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std::uint64_t v,
-                           std::size_t words, Scratch::Scope& scope) {
+                           Scratch::Scope& scope) {
     Id* out[4] = {nullptr, scope.ids(nu.count), scope.ids(nv.count), scope.ids(std::min(nu.count, nv.count))};
     std::size_t size[4] = {0, 0, 0, 0};
-    bits::for_each_in_either(words, nu.mask, nv.mask, [&](std::uint64_t x, unsigned side) {
-        // v sits in u's row and u in v's; neither belongs to a class.
-        side &= ~((x == v ? 1u : 0u) | (x == u ? 2u : 0u));
-        if (side != 0) out[side][size[side]++] = static_cast<Id>(x);
-    });
+    const std::size_t lo = std::min(nu.lo, nv.lo), hi = std::max(nu.hi, nv.hi);
+    for (std::size_t k = lo; k < hi; ++k) {
+        const Word x = nu.word(k), y = nv.word(k);
+        for (Word w = x | y; w != 0; w &= w - 1) {
+            const auto bit = static_cast<unsigned>(std::countr_zero(w));
+            const std::uint64_t i = bits::lowest(k, w);
+            unsigned side = static_cast<unsigned>((x >> bit) & 1) | static_cast<unsigned>((y >> bit) & 1) << 1;
+            // v sits in u's row and u in v's; neither belongs to a class.
+            side &= ~((i == v ? 1u : 0u) | (i == u ? 2u : 0u));
+            if (side != 0) out[side][size[side]++] = static_cast<Id>(i);
+        }
+    }
     return {VertexSet::list({out[1], size[1]}), VertexSet::list({out[2], size[2]}), VertexSet::list({out[3], size[3]})};
 }
 
 // Classes of a list `ns` (the neighbours of s) and a mask `nd` (those of d). The list's side is
 // split by probing the mask; the mask's own class is its copy with the common vertices and s
 // taken out. Returned as {only s, only d, both}.
-Classes split_mixed(const VertexSet& ns, const VertexSet& nd, std::uint64_t s, std::uint64_t d, std::size_t words,
-                    Scratch::Scope& scope) {
+Classes split_mixed(const VertexSet& ns, const VertexSet& nd, std::uint64_t s, std::uint64_t d, Scratch::Scope& scope) {
     Id* only_s = scope.ids(ns.count);
     Id* both = scope.ids(ns.count);
     std::size_t a = 0, c = 0;
     for (const Id x : ns.ids) {
-        if (bits::test(nd.mask, x))
+        if (nd.contains(x))
             both[c++] = x;
         else if (x != d)
             only_s[a++] = x;
     }
-    Word* only_d = scope.words(words);
-    std::memcpy(only_d, nd.mask, words * sizeof(Word));
+    Word* only_d = scope.words(nd.hi - nd.lo) - nd.lo;
+    std::memcpy(only_d + nd.lo, nd.mask + nd.lo, (nd.hi - nd.lo) * sizeof(Word));
     for (std::size_t i = 0; i < c; ++i) bits::clear(only_d, both[i]);
     std::size_t count = nd.count - c;
-    if (bits::test(only_d, s)) {
+    if (nd.contains(s)) {
         bits::clear(only_d, s);
         --count;
     }
-    return {VertexSet::list({only_s, a}), VertexSet::bits(only_d, count), VertexSet::list({both, c})};
+    return {VertexSet::list({only_s, a}), VertexSet::bits(only_d, count, nd.lo, nd.hi), VertexSet::list({both, c})};
 }
 
-Classes split_masks(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std::uint64_t v, std::size_t words,
-                    Scratch::Scope& scope) {
-    Word* only_u = scope.words(words);
-    Word* only_v = scope.words(words);
-    Word* both = scope.words(words);
-    bits::SplitCounts n = bits::split(words, nu.mask, nv.mask, only_u, only_v, both);
+Classes split_masks(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std::uint64_t v, Scratch::Scope& scope) {
+    const std::size_t lo = std::min(nu.lo, nv.lo), hi = std::max(nu.hi, nv.hi), span = hi - lo;
+    Word* only_u = scope.words(span) - lo;
+    Word* only_v = scope.words(span) - lo;
+    Word* both = scope.words(span) - lo;
+    bits::SplitCounts n;
+    for (std::size_t k = lo; k < hi; ++k) {
+        const Word a = nu.word(k), b = nv.word(k);
+        only_u[k] = a & ~b;
+        only_v[k] = b & ~a;
+        both[k] = a & b;
+        n.only_a += static_cast<std::uint64_t>(std::popcount(only_u[k]));
+        n.only_b += static_cast<std::uint64_t>(std::popcount(only_v[k]));
+        n.both += static_cast<std::uint64_t>(std::popcount(both[k]));
+    }
     // Each of u and v is in the other's row, never in its own: one class holds it, once.
-    if (bits::test(only_u, v)) bits::clear(only_u, v), --n.only_a;
-    if (bits::test(only_v, u)) bits::clear(only_v, u), --n.only_b;
-    return {VertexSet::bits(only_u, n.only_a), VertexSet::bits(only_v, n.only_b), VertexSet::bits(both, n.both)};
+    const auto drop = [&](Word* w, std::uint64_t x, std::uint64_t& count) {
+        if (bits::word_of(x) - lo < span && bits::test(w, x)) bits::clear(w, x), --count;
+    };
+    drop(only_u, v, n.only_a);
+    drop(only_v, u, n.only_b);
+    return {VertexSet::bits(only_u, n.only_a, lo, hi), VertexSet::bits(only_v, n.only_b, lo, hi),
+            VertexSet::bits(both, n.both, lo, hi)};
 }
 
 }  // namespace
 
-Classes classify(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std::uint64_t v, std::size_t words,
+Classes classify(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std::uint64_t v, std::size_t /*words*/,
                  Scratch::Scope& scope) {
     if (nu.mask == nullptr && nv.mask == nullptr) return split_lists(nu.ids, nv.ids, u, v, scope);
     if (nu.mask != nullptr && nv.mask != nullptr) {
         // Few neighbours in long rows (a dense register's sparse corners): lists, not masks,
         // so that what is built from the classes costs their size rather than W words each.
-        if (nu.count + nv.count <= words) return split_sparse_masks(nu, nv, u, v, words, scope);
-        return split_masks(nu, nv, u, v, words, scope);
+        const std::size_t span = std::max(nu.hi, nv.hi) - std::min(nu.lo, nv.lo);
+        if (nu.count + nv.count <= span) return split_sparse_masks(nu, nv, u, v, scope);
+        return split_masks(nu, nv, u, v, scope);
     }
-    if (nu.mask == nullptr) return split_mixed(nu, nv, u, v, words, scope);
-    const Classes c = split_mixed(nv, nu, v, u, words, scope);
+    if (nu.mask == nullptr) return split_mixed(nu, nv, u, v, scope);
+    const Classes c = split_mixed(nv, nu, v, u, scope);
     return {c.only_v, c.only_u, c.both};
 }
 
-VertexSet copy(const VertexSet& s, std::size_t words, Scratch::Scope& scope) {
+VertexSet copy(const VertexSet& s, std::size_t /*words*/, Scratch::Scope& scope) {
     if (s.mask != nullptr) {
-        Word* out = scope.words(words);
-        std::memcpy(out, s.mask, words * sizeof(Word));
-        return VertexSet::bits(out, s.count);
+        Word* out = scope.words(s.hi - s.lo) - s.lo;
+        std::memcpy(out + s.lo, s.mask + s.lo, (s.hi - s.lo) * sizeof(Word));
+        return VertexSet::bits(out, s.count, s.lo, s.hi);
     }
     Id* out = scope.ids(s.count);
     std::copy(s.ids.begin(), s.ids.end(), out);

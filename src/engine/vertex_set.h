@@ -1,12 +1,14 @@
 // Sets of vertices as the rewrites use them, and the set arithmetic the operations build their
-// rewrites from. A set is a sorted list of ids or a mask of W words, whichever its source was:
-// small sets travel as lists and sets drawn from bit rows as masks, so that building a set costs
-// what its source costs, never n.
+// rewrites from. A set is a sorted list of ids or a mask over a window of words, whichever its
+// source was: small sets travel as lists and sets drawn from bit rows as masks over the rows'
+// windows, so that building a set costs what its source costs, never n.
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 #include "engine/bits.h"
 #include "engine/ids.h"
@@ -14,23 +16,42 @@
 
 namespace tessaryn {
 
-/// A set of vertices: an ascending list of ids, or a mask of W words (padding zero).
+/// A set of vertices: an ascending list of ids, or a mask whose members lie in the words [lo, hi)
+/// (padding zero). A mask is based at word 0: mask[k] is valid for k in [lo, hi) only.
 struct VertexSet {
     std::span<const Id> ids;     // the members when `mask` is null
     const Word* mask = nullptr;  // the members when set
     std::size_t count = 0;
+    std::size_t lo = 0, hi = 0;  // a mask's window
 
     static VertexSet list(std::span<const Id> ids) noexcept { return {ids, nullptr, ids.size()}; }
-    static VertexSet bits(const Word* mask, std::size_t count) noexcept { return {{}, mask, count}; }
+    static VertexSet bits(const Word* mask, std::size_t count, std::size_t lo, std::size_t hi) noexcept {
+        return {{}, mask, count, lo, hi};
+    }
     bool empty() const noexcept { return count == 0; }
     bool contains(std::uint64_t v) const noexcept {
-        return mask != nullptr ? bits::test(mask, v) : sorted::contains(ids, v);
+        if (mask == nullptr) return sorted::contains(ids, v);
+        return bits::word_of(v) - lo < hi - lo && bits::test(mask, v);
     }
-    /// Calls f(v) for every member, ascending; `words` is W.
+    /// Word k of a mask, zero outside its window.
+    Word word(std::size_t k) const noexcept { return k - lo < hi - lo ? mask[k] : 0; }
+    /// The words [from, to) that hold every member (empty for an empty list).
+    std::size_t first_word() const noexcept { return mask != nullptr ? lo : ids.empty() ? 0 : bits::word_of(ids.front()); }
+    std::size_t end_word() const noexcept { return mask != nullptr ? hi : ids.empty() ? 0 : bits::word_of(ids.back()) + 1; }
+    /// The words from the first member's to the last member's, inclusive: for a mask its window
+    /// without the zero words at either end (a scan of those).
+    std::pair<std::size_t, std::size_t> tight_words() const noexcept {
+        if (mask == nullptr) return {first_word(), end_word()};
+        std::size_t from = lo, to = hi;
+        while (from < to && mask[from] == 0) ++from;
+        while (to > from && mask[to - 1] == 0) --to;
+        return {from, to};
+    }
+    /// Calls f(v) for every member, ascending. (`words`, W, is what a mask may span at most.)
     template <class F>
-    void for_each(std::size_t words, F&& f) const {
+    void for_each(std::size_t /*words*/, F&& f) const {
         if (mask != nullptr) {
-            bits::for_each(std::span<const Word>(mask, words), f);
+            bits::for_each_in(mask, lo, hi, f);
             return;
         }
         for (const Id v : ids) f(static_cast<std::uint64_t>(v));
@@ -57,11 +78,11 @@ Classes classify(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std:
                  Scratch::Scope& scope);
 
 /// The union of pairwise disjoint sets, taken from `scope`: a list when every part is a list, a
-/// mask otherwise; a single non-empty part is returned as it is. Cost: the parts' sizes, plus W
-/// when there is a mask. Inline, so that the loops over the parts unroll where it is called:
+/// mask over the window of the parts otherwise; a single non-empty part is returned as it is.
+/// Cost: the parts' sizes, plus that window when there is a mask. Inline, so that the loops over the parts unroll where it is called:
 /// unions of a few short lists are common, and their cost is mostly this overhead.
 template <std::size_t N>
-VertexSet unite(const VertexSet (&parts)[N], std::size_t words, Scratch::Scope& scope) {
+VertexSet unite(const VertexSet (&parts)[N], std::size_t /*words*/, Scratch::Scope& scope) {
     // Which parts are empty changes from call to call, so the survey does not branch on it.
     std::size_t total = 0, nonempty = 0, masks = 0;
     const VertexSet* only = parts;
@@ -79,17 +100,23 @@ VertexSet unite(const VertexSet (&parts)[N], std::size_t words, Scratch::Scope& 
         for (const VertexSet& p : parts) size = sorted::merge_in(out, size, p.ids);
         return VertexSet::list({out, size});
     }
-    // Empty masks hold zeros: ORing them in costs less than deciding to leave them out.
-    const Word* in[N];
-    std::size_t m = 0;
+    // The window that holds every part; within it, empty masks hold zeros, and ORing them in
+    // costs less than deciding to leave them out.
+    std::size_t lo = ~std::size_t{0}, hi = 0;
+    for (const VertexSet& p : parts) {
+        if (p.empty()) continue;
+        lo = std::min(lo, p.first_word());
+        hi = std::max(hi, p.end_word());
+    }
+    Word* out = scope.words(hi - lo) - lo;
+    std::fill(out + lo, out + hi, Word{0});
     for (const VertexSet& p : parts)
-        if (p.mask != nullptr) in[m++] = p.mask;
-    Word* out = scope.words(words);
-    bits::or_of({out, words}, in, m);
+        if (p.mask != nullptr)
+            for (std::size_t k = std::max(lo, p.lo); k < std::min(hi, p.hi); ++k) out[k] |= p.mask[k];
     for (const VertexSet& p : parts)
         if (p.mask == nullptr)
             for (const Id x : p.ids) bits::set(out, x);
-    return VertexSet::bits(out, total);
+    return VertexSet::bits(out, total, lo, hi);
 }
 
 /// A copy of `s` in `scope`, for a set whose source is about to change.

@@ -29,7 +29,10 @@ struct OwnedSet {
     std::vector<Id> ids;
     std::vector<Word> mask;
     VertexSet view(bool as_mask) const {
-        return as_mask ? VertexSet::bits(mask.data(), ids.size()) : VertexSet::list(ids);
+        if (!as_mask) return VertexSet::list(ids);
+        // The narrowest window that holds the members, as the engine's masks have.
+        const std::size_t lo = ids.empty() ? 0 : bits::word_of(ids.front()), hi = ids.empty() ? 0 : bits::word_of(ids.back()) + 1;
+        return VertexSet::bits(mask.data(), ids.size(), lo, hi);
     }
 };
 

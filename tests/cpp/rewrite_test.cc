@@ -118,14 +118,17 @@ struct Shape {
     int scattered = 0;
     bool small_shapes = false;
     int hubs = 0;
+    int region = 0;  // with n: a dense region of this many vertices in the middle of n
 };
 constexpr Shape kShapes[] = {{6, 0.5},         {70, 0.05},       {70, 0.5},       {200, 0.02},
                              {200, 0.3},       {300, 0.9},       {2000, 0.6, 9},  {1500, 0.3, 30},
                              {12, 0.4, 0, true}, {70, 0.08, 0, true}, {300, 0.5, 0, true}, {3000, 0.5, 12, true},
-                             {200, 0.02, 0, false, 2}, {300, 0.03, 0, true, 3}};
+                             {200, 0.02, 0, false, 2}, {300, 0.03, 0, true, 3},
+                             {100000, 0.6, 0, false, 0, 180}};
 
 Register make(std::mt19937_64& gen, const Shape& s) {
     const RowShapes* shapes = s.small_shapes ? &testing::kSmallShapes : nullptr;
+    if (s.region != 0) return testing::region_register(gen, s.n, s.n / 2 + 7, s.region, s.density);
     Register reg = s.scattered ? testing::scattered_register(gen, s.n, s.scattered, s.density, shapes)
                                : testing::random_register(gen, s.n, s.density, shapes);
     testing::add_hubs(reg, s.hubs);

@@ -83,6 +83,20 @@ inline Register scattered_register(std::mt19937_64& gen, int n, int k, double p,
     return reg;
 }
 
+/// A dense random graph on the k vertices from `first` on, in an n-vertex register whose other
+/// vertices are isolated: a region whose rows span a few words of a long register.
+inline Register region_register(std::mt19937_64& gen, std::uint64_t n, std::uint64_t first, int k, double p) {
+    Register reg(n);
+    std::bernoulli_distribution edge(p);
+    std::uniform_int_distribution<int> vop(0, 23);
+    for (int i = 0; i < k; ++i) {
+        reg.set_vop(first + i, static_cast<Vop>(vop(gen)));
+        for (int j = i + 1; j < k; ++j)
+            if (edge(gen)) reg.add_edge(first + i, first + j);
+    }
+    return reg;
+}
+
 /// Makes the first `hubs` vertices adjacent to every other vertex: stars laid over a sparse graph,
 /// where the measurement rules choose among equivalent graph forms by degree.
 inline void add_hubs(Register& reg, int hubs) {
