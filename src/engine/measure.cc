@@ -35,9 +35,10 @@ void measure_graph_y(Register& reg, std::uint64_t q, bool r, Workbench& wb) {
     const std::uint64_t u = y_star_centre(reg, q);
     Plan plan;
     if (u == kNoVertex) {
-        // q's row is rewritten too, and a bit row may be given a wider window for it (q itself
-        // may lie outside it), which moves its storage: its VOP changes read a copy.
-        plan.multiply_vops(adj.row(q).is_bits() ? copy(nq, adj.words(), scope) : nq, factor);
+        // q's row is rewritten too, and a bit row outside a dense register's matrix may be given a
+        // wider window for it (q itself may lie outside it), which moves its storage: its VOP
+        // changes then read a copy.
+        plan.multiply_vops(adj.row(q).is_bits() && !adj.dense() ? copy(nq, adj.words(), scope) : nq, factor);
         plan.set_vop(q, product(reg.vop(q), factor));
         plan.toggle(all, all);
         carry_out(reg, plan, wb);

@@ -16,12 +16,13 @@ namespace {
 // this many words of it: flips land on scattered words, the XOR streams.
 constexpr std::size_t kFlipCostInWords = 4;
 
-// Whether XOR-ing a whole row of `words` words beats flipping `flips` packed words of it.
-bool wants_mask(std::size_t flips, std::size_t words) noexcept { return flips * kFlipCostInWords > words; }
-
-// The fewest words `count` ids can fall in: when even that many flips lose to a pass over the
-// row, packing the operand would be wasted.
-std::size_t fewest_words(std::size_t count) noexcept { return bits::words_for(count); }
+// Whether a group of `members` bit rows is better XOR-ed with the operand's mask over its `span`
+// words than flipped by its `pairs` packed words, when the operand is a list of `count` ids (a
+// mask operand is always XOR-ed: packing it would cost its span already). A mask made from a
+// list costs two passes over the list, once for the group; the XOR and the flips are paid per row.
+bool wants_mask(std::size_t members, std::size_t pairs, std::size_t span, std::size_t count) noexcept {
+    return members * pairs * kFlipCostInWords > members * span + 2 * count;
+}
 
 // Room for packing an operand of `count` ids over `span` words: a pair per word it can touch, and
 // one more that the packing of a mask writes past the last pair without keeping it.
@@ -227,7 +228,7 @@ void Adjacency::reserve_group(const ToggleGroup& g, RowScratch& s, RowKeeper* ke
         // Packed once for them all; a mask too when there may be more words to flip than a pass
         // over a row costs (never more than the operand has ids).
         need.packed = std::max(need.packed, packed_words(g.operand.count, hi - lo));
-        need.mask = need.mask || (g.operand.mask == nullptr && wants_mask(g.operand.count, hi - lo));
+        need.mask = need.mask || g.operand.mask == nullptr;
     }
     if (sorted_rows && g.operand.mask != nullptr) need.listed = std::max(need.listed, g.operand.count);
     need.members += g.members.count;
@@ -245,16 +246,20 @@ void Adjacency::apply_toggles(std::span<const ToggleGroup> groups, RowScratch& s
 
 void Adjacency::apply_group(const ToggleGroup& g, RowScratch& s) noexcept {
     OperandForms forms(g.operand, s, words_);
-    const std::size_t span = forms.hi() - forms.lo();
-    const bool flips_may_pay = !wants_mask(fewest_words(g.operand.count), span);
+    // For bit rows: the operand's mask, or its packed words when flipping them costs less.
+    std::pair<const Word*, std::size_t> flips{nullptr, 0};
+    bool decided = false;
     g.members.for_each(words_, [&](std::uint64_t x) {
         Row& r = rows_[x];
         if (!r.is_bits()) {
             toggle_sorted(r, forms.list(), static_cast<Id>(x), s);
         } else {
-            std::pair<const Word*, std::size_t> flips{nullptr, 0};
-            if (flips_may_pay) flips = forms.packed();
-            if (flips.first != nullptr && !wants_mask(flips.second, span))
+            if (!decided && g.operand.mask == nullptr) {
+                flips = forms.packed();
+                if (wants_mask(g.members.count, flips.second, forms.hi() - forms.lo(), g.operand.count)) flips.first = nullptr;
+            }
+            decided = true;
+            if (flips.first != nullptr)
                 flip_bits(r, flips.first, flips.second, static_cast<Id>(x));
             else
                 xor_bits(r, forms.mask(), forms.lo(), forms.hi(), static_cast<Id>(x));
@@ -274,14 +279,30 @@ void Adjacency::apply_dense(const ToggleGroup& g, RowScratch& s) noexcept {
     };
     OperandForms forms(g.operand, s, words_);
     const std::size_t lo = forms.lo(), hi = forms.hi();
-    if (!wants_mask(fewest_words(g.operand.count), hi - lo)) {
+    // Flips keep the degrees up to date, which a whole-row XOR here does not: they win while they
+    // cost less than a pass over a row of the matrix.
+    if (bits::words_for(g.operand.count) * kFlipCostInWords <= words_) {
         const auto [pairs, count] = forms.packed();
-        if (!wants_mask(count, hi - lo)) {
+        if (count * kFlipCostInWords <= words_) {
             each_member([&](Id x) { flip_bits(rows_[x], pairs, count, x); });
             return;
         }
     }
     const Word* mask = forms.mask();
+    if ((hi - lo) * 4 < words_) {
+        // An operand of a few words: counting the change as the words pass costs little, and
+        // keeps the rows' degrees up to date (a row already out of date stays so).
+        each_member([&](Id x) {
+            Row& r = rows_[x];
+            if (r.tag == Row::kStaleTag) {
+                for (std::size_t k = lo; k < hi; ++k) r.words[k] ^= mask[k];
+                bits::clear(r.words, x);
+            } else {
+                xor_bits(r, mask, lo, hi, x);
+            }
+        });
+        return;
+    }
     each_member([&](Id x) {
         // Counting the result would cost as much again as the XOR: the row is counted when its
         // degree is next asked for.

@@ -44,15 +44,21 @@ Classes split_sparse_masks(const VertexSet& nu, const VertexSet& nv, std::uint64
     Id* out[4] = {nullptr, scope.ids(nu.count), scope.ids(nv.count), scope.ids(std::min(nu.count, nv.count))};
     std::size_t size[4] = {0, 0, 0, 0};
     const std::size_t lo = std::min(nu.lo, nv.lo), hi = std::max(nu.hi, nv.hi);
+    const auto sort = [&](std::uint64_t i, unsigned side) {
+        // v sits in u's row and u in v's; neither belongs to a class.
+        side &= ~((i == v ? 1u : 0u) | (i == u ? 2u : 0u));
+        if (side != 0) out[side][size[side]++] = static_cast<Id>(i);
+    };
+    if (nu.lo == nv.lo && nu.hi == nv.hi) {  // one window, as every row of a dense register has
+        bits::for_each_in_either(hi - lo, nu.mask + lo, nv.mask + lo,
+                                 [&](std::uint64_t i, unsigned side) { sort(i + lo * kWordBits, side); });
+        return {VertexSet::list({out[1], size[1]}), VertexSet::list({out[2], size[2]}), VertexSet::list({out[3], size[3]})};
+    }
     for (std::size_t k = lo; k < hi; ++k) {
         const Word x = nu.word(k), y = nv.word(k);
         for (Word w = x | y; w != 0; w &= w - 1) {
             const auto bit = static_cast<unsigned>(std::countr_zero(w));
-            const std::uint64_t i = bits::lowest(k, w);
-            unsigned side = static_cast<unsigned>((x >> bit) & 1) | static_cast<unsigned>((y >> bit) & 1) << 1;
-            // v sits in u's row and u in v's; neither belongs to a class.
-            side &= ~((i == v ? 1u : 0u) | (i == u ? 2u : 0u));
-            if (side != 0) out[side][size[side]++] = static_cast<Id>(i);
+            sort(bits::lowest(k, w), static_cast<unsigned>((x >> bit) & 1) | static_cast<unsigned>((y >> bit) & 1) << 1);
         }
     }
     return {VertexSet::list({out[1], size[1]}), VertexSet::list({out[2], size[2]}), VertexSet::list({out[3], size[3]})};
@@ -88,6 +94,9 @@ Classes split_masks(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, s
     Word* only_v = scope.words(span) - lo;
     Word* both = scope.words(span) - lo;
     bits::SplitCounts n;
+    if (nu.lo == nv.lo && nu.hi == nv.hi)  // one window, as every row of a dense register has
+        n = bits::split(span, nu.mask + lo, nv.mask + lo, only_u + lo, only_v + lo, both + lo);
+    else
     for (std::size_t k = lo; k < hi; ++k) {
         const Word a = nu.word(k), b = nv.word(k);
         only_u[k] = a & ~b;

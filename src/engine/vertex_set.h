@@ -22,19 +22,19 @@ struct VertexSet {
     std::span<const Id> ids;     // the members when `mask` is null
     const Word* mask = nullptr;  // the members when set
     std::size_t count = 0;
-    std::size_t lo = 0, hi = 0;  // a mask's window
+    std::uint32_t lo = 0, hi = 0;  // a mask's window
 
     static VertexSet list(std::span<const Id> ids) noexcept { return {ids, nullptr, ids.size()}; }
     static VertexSet bits(const Word* mask, std::size_t count, std::size_t lo, std::size_t hi) noexcept {
-        return {{}, mask, count, lo, hi};
+        return {{}, mask, count, static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi)};
     }
     bool empty() const noexcept { return count == 0; }
     bool contains(std::uint64_t v) const noexcept {
         if (mask == nullptr) return sorted::contains(ids, v);
-        return bits::word_of(v) - lo < hi - lo && bits::test(mask, v);
+        return bits::word_of(v) - lo < std::size_t{hi} - lo && bits::test(mask, v);
     }
     /// Word k of a mask, zero outside its window.
-    Word word(std::size_t k) const noexcept { return k - lo < hi - lo ? mask[k] : 0; }
+    Word word(std::size_t k) const noexcept { return k - lo < std::size_t{hi} - lo ? mask[k] : 0; }
     /// The words [from, to) that hold every member (empty for an empty list).
     std::size_t first_word() const noexcept { return mask != nullptr ? lo : ids.empty() ? 0 : bits::word_of(ids.front()); }
     std::size_t end_word() const noexcept { return mask != nullptr ? hi : ids.empty() ? 0 : bits::word_of(ids.back()) + 1; }
@@ -100,19 +100,45 @@ VertexSet unite(const VertexSet (&parts)[N], std::size_t /*words*/, Scratch::Sco
         for (const VertexSet& p : parts) size = sorted::merge_in(out, size, p.ids);
         return VertexSet::list({out, size});
     }
-    // The window that holds every part; within it, empty masks hold zeros, and ORing them in
-    // costs less than deciding to leave them out.
-    std::size_t lo = ~std::size_t{0}, hi = 0;
-    for (const VertexSet& p : parts) {
-        if (p.empty()) continue;
-        lo = std::min(lo, p.first_word());
-        hi = std::max(hi, p.end_word());
-    }
-    Word* out = scope.words(hi - lo) - lo;
-    std::fill(out + lo, out + hi, Word{0});
+    // Most unions are of rows of one register, whose masks share a window that holds the lists
+    // too: one pass over it. Within a window, empty masks hold zeros, and ORing them in costs less
+    // than deciding to leave them out.
+    const Word* in[N];
+    std::size_t m = 0;
+    const VertexSet* shared = nullptr;
     for (const VertexSet& p : parts)
+        if (p.mask != nullptr) {
+            in[m++] = p.mask;
+            shared = &p;
+        }
+    std::size_t lo = shared->lo, hi = shared->hi;
+    bool same = true;
+    for (const VertexSet& p : parts) {
         if (p.mask != nullptr)
-            for (std::size_t k = std::max(lo, p.lo); k < std::min(hi, p.hi); ++k) out[k] |= p.mask[k];
+            same = same && p.lo == lo && p.hi == hi;
+        else if (!p.ids.empty())
+            same = same && bits::word_of(p.ids.front()) >= lo && bits::word_of(p.ids.back()) < hi;
+    }
+    Word* out;
+    if (same) {
+        out = scope.words(hi - lo) - lo;
+        for (std::size_t i = 0; i < m; ++i) in[i] += lo;
+        bits::or_of({out + lo, hi - lo}, in, m);
+    } else {
+        lo = ~std::size_t{0};
+        hi = 0;
+        for (const VertexSet& p : parts) {
+            if (p.empty()) continue;
+            lo = std::min(lo, p.first_word());
+            hi = std::max(hi, p.end_word());
+        }
+        out = scope.words(hi - lo) - lo;
+        std::fill(out + lo, out + hi, Word{0});
+        for (const VertexSet& p : parts)
+            if (p.mask != nullptr)
+                for (std::size_t k = std::max<std::size_t>(lo, p.lo); k < std::min<std::size_t>(hi, p.hi); ++k)
+                    out[k] |= p.mask[k];
+    }
     for (const VertexSet& p : parts)
         if (p.mask == nullptr)
             for (const Id x : p.ids) bits::set(out, x);
