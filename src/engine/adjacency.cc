@@ -215,7 +215,7 @@ void ReplacedRows::put_back(Adjacency& adj) noexcept {
     }
 }
 
-void ReplacedRows::release() noexcept {
+void ReplacedRows::release_kept() noexcept {
     for (std::size_t i = 0; i < count_; ++i) rows::release(kept_.data()[i].row);
     count_ = 0;
 }

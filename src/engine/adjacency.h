@@ -87,9 +87,13 @@ public:
     /// The reservation failed: the rows get their old headers back, latest first.
     void put_back(class Adjacency& adj) noexcept;
     /// The reservation succeeded: the old storage is freed.
-    void release() noexcept;
+    void release() noexcept {
+        if (count_ != 0) release_kept();
+    }
 
 private:
+    void release_kept() noexcept;
+
     GrowBuffer<KeptRow>& kept_;
     std::size_t count_ = 0;
 };

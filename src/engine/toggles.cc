@@ -19,9 +19,10 @@ constexpr std::size_t kFlipCostInWords = 4;
 // Whether a group of `members` bit rows is better XOR-ed with the operand's mask over its `span`
 // words than flipped by its `pairs` packed words, when the operand is a list of `count` ids (a
 // mask operand is always XOR-ed: packing it would cost its span already). A mask made from a
-// list costs two passes over the list, once for the group; the XOR and the flips are paid per row.
+// list costs setting and then clearing a bit per id, about as much as two flips each, once for the
+// group; the XOR and the flips are paid per row.
 bool wants_mask(std::size_t members, std::size_t pairs, std::size_t span, std::size_t count) noexcept {
-    return members * pairs * kFlipCostInWords > members * span + 2 * count;
+    return members * pairs * kFlipCostInWords > members * span + 2 * kFlipCostInWords * count;
 }
 
 // Room for packing an operand of `count` ids over `span` words: a pair per word it can touch, and
