@@ -152,7 +152,7 @@ public:
         if (ra.is_bits()) return ra.covers(b) && bits::test(ra.words, b);
         return has_edge_sorted(a, b);
     }
-    /// Smallest neighbour of v, or kNoVertex. Sorted row O(1); bit row O(W).
+    /// Smallest neighbour of v, or kNoVertex. Sorted row O(1); bit row O(its window).
     std::uint64_t first(std::uint64_t v) const noexcept;
     /// Smallest neighbour of v other than w, or kNoVertex.
     std::uint64_t first_other_than(std::uint64_t v, std::uint64_t w) const noexcept;
@@ -190,13 +190,14 @@ public:
     /// Second half: carries the rewrite out. Cannot fail after `reserve_toggles` for the same
     /// groups, nor when it undoes toggles applied since the last `normalize`. Cost per member:
     /// a merge of its row with the operand, O(deg + operand), or for a bit row the cheaper of
-    /// one flip per operand id and one XOR of W words.
+    /// one flip per packed word of the operand and one XOR over the words its members span.
     void apply_toggles(std::span<const ToggleGroup> groups, RowScratch& s) noexcept;
     /// Cuts every edge of q. Needs room for deg(q) + 1 rows in `s.shrunk` to list them all for
-    /// `normalize`. O(deg q) rows touched, plus W for a bit row.
+    /// `normalize`. O(deg q) rows touched, plus its window for a bit row.
     void isolate(std::uint64_t q, RowScratch& s) noexcept;
     /// Empties the rows of `members`, a union of components (every neighbour of a member is a
-    /// member), freeing their storage: a group leaving graph form. O(members), plus W per bit row.
+    /// member), freeing their storage: a group leaving graph form. O(members), plus a dense
+    /// register's W per row.
     void clear_component(std::span<const Id> members) noexcept;
     /// Exchanges u and v, which are adjacent and whose other neighbours are `only_u` (adjacent
     /// to u alone), `only_v` (to v alone) and a common rest: the vertices of `only_u` move over

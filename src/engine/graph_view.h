@@ -52,8 +52,8 @@ public:
         }
         bits::for_each(h.graph->row(h.rank), [&](std::uint64_t r) { f(std::uint64_t{h.graph->ids[r]}); });
     }
-    /// Calls f(u, v) for every edge, u < v, in ascending order of (u, v). O(n + edges), plus W per
-    /// bit row.
+    /// Calls f(u, v) for every edge, u < v, in ascending order of (u, v). O(n + edges), plus each
+    /// bit row's window.
     template <class F>
     void for_each_edge(F&& f) const;
     /// Number of edges. O(n), plus the kept forms' degrees.

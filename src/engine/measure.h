@@ -33,7 +33,7 @@ std::uint8_t measure(Register& reg, std::uint64_t q, clifford::Axis axis, Random
 /// For a Y measurement of a vertex of many neighbours, sparse among themselves, of which one, u,
 /// has few: u, about which the rule's result is complemented once more, so that it writes
 /// O(deg q · deg u) edges instead of deg(q)²/2 (a star about u instead of a complete
-/// neighbourhood). kNoVertex otherwise. O(deg q) row reads, plus W for a bit row of q.
+/// neighbourhood). kNoVertex otherwise. O(deg q) row reads, plus the window of a bit row of q.
 std::uint64_t y_star_centre(const Register& reg, std::uint64_t q);
 
 }  // namespace tessaryn

@@ -73,7 +73,7 @@ struct Classes {
 
 /// Classes of the neighbourhoods `nu` of u and `nv` of v, taken from `scope`. A class drawn from
 /// a list is a list; one drawn from a mask alone is a mask; two masks with few members give
-/// lists. Cost: O(|nu| + |nv|) for two lists; otherwise the list's size plus W per mask.
+/// lists. Cost: O(|nu| + |nv|) for two lists; otherwise the list's size plus the masks' windows.
 Classes classify(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, std::uint64_t v, std::size_t words,
                  Scratch::Scope& scope);
 

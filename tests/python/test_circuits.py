@@ -301,7 +301,11 @@ def test_from_stabilizers_is_stims_state():
 
 def test_a_long_run_stops_at_an_interrupt():
     sim = Simulator(2, seed=1)
-    timer = threading.Timer(0.3, _thread.interrupt_main)
+    # A short run first, so that the long one starts at once when called (a sanitized build's
+    # first circuit can take a good part of a second to set up), and is well under way when the
+    # interrupt comes.
+    sim.do_circuit("H 0")
+    timer = threading.Timer(1.0, _thread.interrupt_main)
     timer.start()
     try:
         with pytest.raises(KeyboardInterrupt):
