@@ -279,20 +279,20 @@ TEST(AllocationFailure, large_registers_are_all_or_nothing_across_row_shapes) {
 }
 
 TEST(AllocationFailure, dense_regions_in_long_registers_are_all_or_nothing) {
-    // A dense region at the start of 40 000 qubits: its rows are bit rows over a few words of the
+    // A dense region at the start of 12 000 qubits: its rows are bit rows over a few words of the
     // register, which rewrites widen, promote into and compact out of. Held in graph form: a move
     // to a tableau is refused when memory runs out, so that a run past a failure may hold the
     // region otherwise (the sweep over forms covers that).
     TESSARYN_SEED(seed, 5001);
     std::mt19937_64 gen(seed);
-    const long failures = every_operation_all_or_nothing(4, [&](int round) {
-        Register reg = testing::region_register(gen, 40000, 0, 100 + 40 * round, 0.7);
+    const long failures = every_operation_all_or_nothing(3, [&](int round) {
+        Register reg = testing::region_register(gen, 12000, 0, 90 + 30 * round, 0.75);
         reg.set_form_policy(FormPolicy::graph);
         reg.add_edge(0, 1);
-        reg.add_edge(2, 39990);  // one neighbour far outside the region
+        reg.add_edge(2, 11990);  // one neighbour far outside the region
         return reg;
     });
-    EXPECT_GT(failures, 4 * 9);
+    EXPECT_GT(failures, 3 * 9);
 }
 
 TEST(AllocationFailure, peek_leaves_the_register_as_it_was_also_after_a_fault) {

@@ -124,7 +124,7 @@ constexpr Shape kShapes[] = {{6, 0.5},         {70, 0.05},       {70, 0.5},     
                              {200, 0.3},       {300, 0.9},       {2000, 0.6, 9},  {1500, 0.3, 30},
                              {12, 0.4, 0, true}, {70, 0.08, 0, true}, {300, 0.5, 0, true}, {3000, 0.5, 12, true},
                              {200, 0.02, 0, false, 2}, {300, 0.03, 0, true, 3},
-                             {100000, 0.6, 0, false, 0, 180}};
+                             {40000, 0.7, 0, false, 0, 130}};
 
 Register make(std::mt19937_64& gen, const Shape& s) {
     const RowShapes* shapes = s.small_shapes ? &testing::kSmallShapes : nullptr;
