@@ -211,7 +211,7 @@ private:
             last_name_ = name;
             last_gate_ = *gate;
         }
-        const InstructionSpec& s = spec(*gate);
+        const InstructionInfo& s = info(*gate);
         Instruction ins;
         ins.gate = *gate;
         if (p_ < end_ && *p_ == '[') {
@@ -273,7 +273,7 @@ private:
 
     // Joins `ins` to the block's last instruction when both are the same fusable instruction with
     // the same arguments and tag: its targets follow that one's directly.
-    void append(Instruction& ins, const InstructionSpec& s) {
+    void append(Instruction& ins, const InstructionInfo& s) {
         std::vector<Instruction>& block = c_.blocks_[open_.back()];
         if (s.fuses && !block.empty()) {
             Instruction& last = block.back();
@@ -290,8 +290,8 @@ private:
         block.push_back(ins);
     }
 
-    void check_args(const Instruction& ins, const InstructionSpec& s, const char* args_at);
-    void check_targets(const Instruction& ins, const InstructionSpec& s, const char* name_at);
+    void check_args(const Instruction& ins, const InstructionInfo& s, const char* args_at);
+    void check_targets(const Instruction& ins, const InstructionInfo& s, const char* name_at);
 
     const char* p_;
     const char* end_;
@@ -305,7 +305,7 @@ private:
     Gate last_gate_ = 0;
 };
 
-void Parser::check_args(const Instruction& ins, const InstructionSpec& s, const char* args_at) {
+void Parser::check_args(const Instruction& ins, const InstructionInfo& s, const char* args_at) {
     if (ins.args_count == 0 && s.min_args == 0) return;
     const std::span<const double> a(c_.args_.data() + ins.args_at, ins.args_count);
     const std::string_view name = s.name;
@@ -334,7 +334,7 @@ void Parser::check_args(const Instruction& ins, const InstructionSpec& s, const 
                 fail(args_at, std::string(name) + " takes an observable index, a non-negative integer, not " + number_text(x));
 }
 
-void Parser::check_targets(const Instruction& ins, const InstructionSpec& s, const char* name_at) {
+void Parser::check_targets(const Instruction& ins, const InstructionInfo& s, const char* name_at) {
     const std::span<const Target> t(c_.targets_.data() + ins.targets_at, ins.targets_count);
     const auto name = [&] { return std::string(s.name); };
     const auto bad = [&](std::size_t i, const std::string& why) { fail(where_[i], why); };
@@ -418,7 +418,7 @@ Circuit Circuit::parse(std::string_view text) {
 // --- Counting ---------------------------------------------------------------------------------
 
 std::uint64_t results_of(const Circuit& c, const Instruction& ins) noexcept {
-    const InstructionSpec& s = spec(ins.gate);
+    const InstructionInfo& s = info(ins.gate);
     switch (s.kind) {
         case Kind::measure:
         case Kind::measure_reset:
@@ -443,7 +443,7 @@ void Circuit::count() {
     // A body's block comes after its REPEAT's, so bodies are counted first from the back.
     for (std::size_t b = blocks_.size(); b-- > 0;) {
         for (const Instruction& ins : blocks_[b]) {
-            const InstructionSpec& s = spec(ins.gate);
+            const InstructionInfo& s = info(ins.gate);
             if (s.kind == Kind::repeat) {
                 block_measurements_[b] =
                     saturating_add(block_measurements_[b], saturating_mul(block_measurements_[ins.block], ins.repeat));
@@ -470,7 +470,7 @@ void Circuit::count() {
 void Circuit::print_block(std::string& out, std::uint32_t b, int depth) const {
     for (const Instruction& ins : blocks_[b]) {
         out.append(static_cast<std::size_t>(4 * depth), ' ');
-        const InstructionSpec& s = spec(ins.gate);
+        const InstructionInfo& s = info(ins.gate);
         out += s.name;
         if (ins.tag != 0) {
             out += '[';
@@ -547,7 +547,7 @@ bool Circuit::same_block(const Circuit& o, std::uint32_t a, std::uint32_t b) con
         const Instruction& q = y[i];
         if (p.gate != q.gate || p.repeat != q.repeat || tags_[p.tag] != o.tags_[q.tag]) return false;
         if (!std::ranges::equal(args(p), o.args(q)) || !std::ranges::equal(targets(p), o.targets(q))) return false;
-        if (spec(p.gate).kind == Kind::repeat && !same_block(o, p.block, q.block)) return false;
+        if (info(p.gate).kind == Kind::repeat && !same_block(o, p.block, q.block)) return false;
     }
     return true;
 }

@@ -73,6 +73,20 @@ public:
 
     std::span<const Instruction> block(std::uint32_t b) const noexcept { return blocks_[b]; }
     std::span<const Instruction> top() const noexcept { return blocks_[0]; }
+    /// Calls f(ins) for every instruction of block b in the order a run meets them, each REPEAT
+    /// body as often as it repeats, while f returns true. Returns whether f always did.
+    template <class F>
+    bool run_through(std::uint32_t b, F&& f) const {
+        for (const Instruction& ins : blocks_[b]) {
+            if (info(ins.gate).kind == Kind::repeat) {
+                for (std::uint64_t k = 0; k < ins.repeat; ++k)
+                    if (!run_through(ins.block, f)) return false;
+            } else if (!f(ins)) {
+                return false;
+            }
+        }
+        return true;
+    }
     std::span<const Target> targets(const Instruction& ins) const noexcept {
         return {targets_.data() + ins.targets_at, ins.targets_count};
     }

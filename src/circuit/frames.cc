@@ -237,20 +237,13 @@ private:
     Word* row(std::uint64_t k) noexcept { return rows_.data() + W * (k & row_mask_); }
 
     bool block(std::uint32_t b) {
-        for (const Instruction& ins : c_.block(b)) {
-            if (spec(ins.gate).kind == Kind::repeat) {
-                for (std::uint64_t k = 0; k < ins.repeat; ++k)
-                    if (!block(ins.block)) return false;
-                continue;
-            }
+        return c_.run_through(b, [&](const Instruction& ins) {
             instruction(ins);
             ops_ += ins.targets_count + 1;
-            if (ops_ >= next_poll_) {
-                next_poll_ = ops_ + kPollEvery;
-                if (!poll_->go_on()) return false;
-            }
-        }
-        return true;
+            if (ops_ < next_poll_) return true;
+            next_poll_ = ops_ + kPollEvery;
+            return poll_->go_on();
+        });
     }
 
     // The first touch of a qubit gives its frame a random Z part: |0⟩ is fixed by Z. A reset
@@ -273,7 +266,7 @@ private:
     }
 
     void instruction(const Instruction& ins) {
-        const InstructionSpec& s = spec(ins.gate);
+        const InstructionInfo& s = info(ins.gate);
         const auto t = c_.targets(ins);
         const auto a = c_.args(ins);
         switch (s.kind) {
@@ -378,7 +371,7 @@ private:
         }
     }
 
-    void pairs(const InstructionSpec& s, std::span<const Target> t) {
+    void pairs(const InstructionInfo& s, std::span<const Target> t) {
         for (std::size_t i = 0; i < t.size(); i += 2) {
             if (t[i].is_classical() || t[i + 1].is_classical()) {
                 // Feedback: where a shot's control result differs from the reference's, so does
@@ -427,7 +420,7 @@ private:
         }
     }
 
-    void pauli_noise(const InstructionSpec& s, std::span<const Target> t, std::span<const double> a) {
+    void pauli_noise(const InstructionInfo& s, std::span<const Target> t, std::span<const double> a) {
         const CaseChoice cases(noise_cases(s, a));
         const bool pairs = s.targets == Targets::pairs;
         const std::uint64_t trials = 64 * (pairs ? t.size() / 2 : t.size());
@@ -458,7 +451,7 @@ private:
         }
     }
 
-    void heralded(const InstructionSpec& s, std::span<const Target> t, std::span<const double> a) {
+    void heralded(const InstructionInfo& s, std::span<const Target> t, std::span<const double> a) {
         const std::uint64_t first = k_;
         for (std::size_t i = 0; i < t.size(); ++i) std::fill_n(row(k_++), W, 0);
         const CaseChoice cases(noise_cases(s, a));
@@ -477,7 +470,7 @@ private:
     // Measurements and resets along one axis: the result's flip is the frame's part that
     // anticommutes with the measured Pauli; afterwards a random half of the shots take the
     // measured operator (a measurement) or the frame is that alone (a reset).
-    void collapse(const InstructionSpec& s, std::span<const Target> t) {
+    void collapse(const InstructionInfo& s, std::span<const Target> t) {
         const auto p = static_cast<std::uint8_t>(s.axis + 1);
         for (const Target& target : t) {
             const std::uint64_t q = target.value;
@@ -706,7 +699,7 @@ std::uint64_t furthest_look_back(const Circuit& c) {
     std::uint64_t furthest = 0;
     const auto visit = [&](auto&& self, std::uint32_t b) -> void {
         for (const Instruction& ins : c.block(b)) {
-            if (spec(ins.gate).kind == Kind::repeat) {
+            if (info(ins.gate).kind == Kind::repeat) {
                 self(self, ins.block);
                 continue;
             }

@@ -13,30 +13,30 @@ constexpr std::uint8_t program_of(std::string_view name) {
     return 255;
 }
 
-constexpr InstructionSpec single(std::string_view name) {
+constexpr InstructionInfo single(std::string_view name) {
     return {name, Kind::single_qubit_gate, Targets::qubits, Args::none, 0, 0, true, false, named_vop(name)};
 }
-constexpr InstructionSpec two(std::string_view name, Targets targets = Targets::pairs) {
+constexpr InstructionInfo two(std::string_view name, Targets targets = Targets::pairs) {
     return {name, Kind::two_qubit_gate, targets, Args::none, 0, 0, true, false, 0, program_of(name)};
 }
-constexpr InstructionSpec pauli_noise(std::string_view name, Targets targets, Args args, std::uint8_t count,
+constexpr InstructionInfo pauli_noise(std::string_view name, Targets targets, Args args, std::uint8_t count,
                                       std::uint8_t axis) {
     return {name, Kind::pauli_noise, targets, args, count, count, true, false, 0, 0, axis};
 }
-constexpr InstructionSpec collapse(std::string_view name, Kind kind, std::uint8_t axis) {
+constexpr InstructionInfo collapse(std::string_view name, Kind kind, std::uint8_t axis) {
     const bool records = kind != Kind::reset;
     return {name,  kind, Targets::qubits, records ? Args::probability : Args::none, 0, records ? std::uint8_t{1} : std::uint8_t{0},
             true, records, 0, 0, axis};
 }
-constexpr InstructionSpec pair_measure(std::string_view name, std::uint8_t axis) {
+constexpr InstructionInfo pair_measure(std::string_view name, std::uint8_t axis) {
     return {name, Kind::pair_measure, Targets::pairs, Args::probability, 0, 1, true, true, 0, 0, axis};
 }
-constexpr InstructionSpec annotation(std::string_view name, Kind kind, Targets targets, Args args, std::uint8_t min,
+constexpr InstructionInfo annotation(std::string_view name, Kind kind, Targets targets, Args args, std::uint8_t min,
                                      std::uint8_t max) {
     return {name, kind, targets, args, min, max, false, false};
 }
 
-constexpr std::array<InstructionSpec, 81> kInstructions{{
+constexpr std::array<InstructionInfo, 81> kInstructions{{
     single("I"), single("X"), single("Y"), single("Z"), single("H"), single("S"), single("S_DAG"), single("SQRT_X"),
     single("SQRT_X_DAG"), single("SQRT_Y"), single("SQRT_Y_DAG"), single("H_XY"), single("H_YZ"), single("H_NXY"),
     single("H_NXZ"), single("H_NYZ"), single("C_XYZ"), single("C_ZYX"), single("C_NXYZ"), single("C_XNYZ"),
@@ -83,7 +83,7 @@ constexpr std::array<InstructionSpec, 81> kInstructions{{
 }};
 
 constexpr bool every_gate_has_its_action() {
-    for (const InstructionSpec& s : kInstructions) {
+    for (const InstructionInfo& s : kInstructions) {
         if (s.kind == Kind::single_qubit_gate && s.vop >= clifford::kVopCount) return false;
         if (s.kind == Kind::two_qubit_gate && s.program >= clifford::TWO_QUBIT_GATES.size()) return false;
     }
@@ -93,7 +93,7 @@ static_assert(every_gate_has_its_action(), "a gate's name finds no VOP or progra
 
 }  // namespace
 
-const std::array<InstructionSpec, 81> INSTRUCTIONS = kInstructions;
+const std::array<InstructionInfo, 81> INSTRUCTIONS = kInstructions;
 
 namespace {
 
@@ -172,13 +172,13 @@ std::optional<Gate> find_instruction(std::string_view name) noexcept {
     }
 }
 
-std::uint8_t feedback_pauli(const InstructionSpec& s, int side) noexcept {
+std::uint8_t feedback_pauli(const InstructionInfo& s, int side) noexcept {
     if (s.name == "CZ") return 3;
     if (side == 0) return s.name == "CX" ? 1 : s.name == "CY" ? 2 : 0;
     return s.name == "XCZ" ? 1 : s.name == "YCZ" ? 2 : 0;
 }
 
-NoiseCases noise_cases(const InstructionSpec& s, std::span<const double> args) noexcept {
+NoiseCases noise_cases(const InstructionInfo& s, std::span<const double> args) noexcept {
     NoiseCases c;
     if (s.kind == Kind::pauli_noise && s.args == Args::probability) {
         c.count = s.name == "DEPOLARIZE1" ? 3 : s.name == "DEPOLARIZE2" ? 15 : 1;
@@ -193,7 +193,7 @@ NoiseCases noise_cases(const InstructionSpec& s, std::span<const double> args) n
     return c;
 }
 
-std::array<std::uint8_t, 2> case_paulis(const InstructionSpec& s, std::size_t count, std::size_t j) noexcept {
+std::array<std::uint8_t, 2> case_paulis(const InstructionInfo& s, std::size_t count, std::size_t j) noexcept {
     if (s.kind == Kind::heralded_noise) return {static_cast<std::uint8_t>(j - 1), 0};
     if (s.targets == Targets::pairs) return {static_cast<std::uint8_t>(j / 4), static_cast<std::uint8_t>(j % 4)};
     return {static_cast<std::uint8_t>(count == 1 ? s.axis + 1 : j), 0};

@@ -61,7 +61,7 @@ enum class Args : std::uint8_t {
     observable_index,    // one non-negative integer
 };
 
-struct InstructionSpec {
+struct InstructionInfo {
     std::string_view name;  // canonical, as printed
     Kind kind;
     Targets targets;
@@ -82,17 +82,17 @@ inline constexpr std::uint8_t kAnyCount = 255;
 using Gate = std::uint8_t;
 
 /// Every instruction, canonical names only (aliases: `find_instruction`).
-extern const std::array<InstructionSpec, 81> INSTRUCTIONS;
+extern const std::array<InstructionInfo, 81> INSTRUCTIONS;
 
 /// The instruction a name (any case, canonical or alias) names.
 std::optional<Gate> find_instruction(std::string_view name) noexcept;
 
-inline const InstructionSpec& spec(Gate g) noexcept { return INSTRUCTIONS[g]; }
+inline const InstructionInfo& info(Gate g) noexcept { return INSTRUCTIONS[g]; }
 
 /// The Pauli (1 X, 2 Y, 3 Z) that a classical bit in place `side` (0 or 1) of a controlled Pauli's
 /// pair puts on the other qubit, or 0 where a bit cannot stand: only a Z-type control can be
 /// classical (CX and CY control first, XCZ and YCZ second, CZ either).
-std::uint8_t feedback_pauli(const InstructionSpec& s, int side) noexcept;
+std::uint8_t feedback_pauli(const InstructionInfo& s, int side) noexcept;
 
 /// A noise channel's disjoint cases with their probabilities, `p[j - 1]` for case j: X_ERROR,
 /// Y_ERROR, Z_ERROR and E one, DEPOLARIZE1 and PAULI_CHANNEL_1 the three X, Y, Z, DEPOLARIZE2 and
@@ -102,10 +102,10 @@ struct NoiseCases {
     std::array<double, 15> p{};
     std::size_t count = 0;
 };
-NoiseCases noise_cases(const InstructionSpec& s, std::span<const double> args) noexcept;
+NoiseCases noise_cases(const InstructionInfo& s, std::span<const double> args) noexcept;
 
 /// The Paulis (0 I, 1 X, 2 Y, 3 Z) case j of a noise channel puts on its target, or on the two of
 /// a pair: {first, second}.
-std::array<std::uint8_t, 2> case_paulis(const InstructionSpec& s, std::size_t count, std::size_t j) noexcept;
+std::array<std::uint8_t, 2> case_paulis(const InstructionInfo& s, std::size_t count, std::size_t j) noexcept;
 
 }  // namespace tessaryn::circuit

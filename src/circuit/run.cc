@@ -31,7 +31,7 @@ constexpr Vop kOntoZ[3] = {clifford::kHadamard, clifford::product(clifford::kHad
 std::uint64_t check_block(const Circuit& c, std::uint32_t b, std::uint64_t before) {
     std::uint64_t count = before;
     for (const Instruction& ins : c.block(b)) {
-        const InstructionSpec& s = spec(ins.gate);
+        const InstructionInfo& s = info(ins.gate);
         if (s.kind == Kind::repeat) {
             // The first pass reaches back the furthest: later ones have more results before them.
             check_block(c, ins.block, count);
@@ -72,7 +72,7 @@ struct Cases {
     }
 };
 
-Cases cases_of(const InstructionSpec& s, std::span<const double> args) {
+Cases cases_of(const InstructionInfo& s, std::span<const double> args) {
     const NoiseCases p = noise_cases(s, args);
     Cases c;
     c.count = p.count;
@@ -93,15 +93,7 @@ public:
         : c_(c), reg_(reg), record_(record), rng_(rng), noise_(options.noise), monitor_(monitor) {}
 
     bool block(std::uint32_t b) {
-        for (const Instruction& ins : c_.block(b)) {
-            if (spec(ins.gate).kind == Kind::repeat) {
-                for (std::uint64_t k = 0; k < ins.repeat; ++k)
-                    if (!block(ins.block)) return false;
-                continue;
-            }
-            if (!instruction(ins)) return false;
-        }
-        return true;
+        return c_.run_through(b, [&](const Instruction& ins) { return instruction(ins); });
     }
 
 private:
@@ -264,7 +256,7 @@ private:
 };
 
 bool Runner::instruction(const Instruction& ins) {
-    const InstructionSpec& s = spec(ins.gate);
+    const InstructionInfo& s = info(ins.gate);
     const auto t = c_.targets(ins);
     const auto a = c_.args(ins);
     const std::uint64_t results = results_of(c_, ins);
