@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <tuple>
 #include <utility>
 
 namespace tessaryn {
@@ -178,10 +179,7 @@ void Adjacency::make_room(std::uint64_t v, std::uint64_t degree, std::size_t lo,
         fresh = rows::widened(r, from, to);
     } else {
         // The window the row would take as bits: its own ids and the words it gains.
-        if (r.degree != 0) {
-            lo = std::min<std::size_t>(lo, bits::word_of(r.id_data()[0]));
-            hi = std::max<std::size_t>(hi, bits::word_of(r.id_data()[r.degree - 1]) + 1);
-        }
+        std::tie(lo, hi) = with_ids(r, lo, hi);
         if (lo < hi && degree > promote_limit(promote_above_, hi - lo)) {
             const auto [from, to] = rows::window_for(0, 0, lo, hi, words_);
             fresh = rows::promoted(r, from, to);

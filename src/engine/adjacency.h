@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "engine/bits.h"
 #include "engine/ids.h"
@@ -250,6 +251,12 @@ private:
         return std::min<Id>(demote_below_, promote_limit(promote_above_, std::size_t{r.hi} - r.lo) / 4);
     }
     bool oversized(const Row& r) const noexcept;
+    // The words [lo, hi) widened to hold the ids of the sorted row r too.
+    static std::pair<std::size_t, std::size_t> with_ids(const Row& r, std::size_t lo, std::size_t hi) noexcept {
+        if (r.degree == 0) return {lo, hi};
+        return {std::min<std::size_t>(lo, bits::word_of(r.id_data()[0])),
+                std::max<std::size_t>(hi, bits::word_of(r.id_data()[r.degree - 1]) + 1)};
+    }
     // The degree past which the sorted row r, gaining ids in the words [lo, hi), would be promoted.
     Id narrow_limit(const Row& r, std::size_t lo, std::size_t hi) const noexcept;
     void normalize_listed(RowScratch& s) noexcept;

@@ -83,30 +83,6 @@ void for_each_in(const Word* w, std::size_t lo, std::size_t hi, F&& f) {
         for (Word x = w[k]; x != 0; x &= x - 1) f(lowest(k, x));
 }
 
-/// dst ^= src, then `self` cleared.
-inline void xor_skipping(std::span<Word> dst, const Word* __restrict src, std::uint64_t self) {
-    Word* __restrict out = dst.data();
-    for (std::size_t k = 0; k < dst.size(); ++k) out[k] ^= src[k];
-    clear(out, self);
-}
-
-/// dst ^= src, then `self` cleared, and returns the number of members dst then has. Counting
-/// while the words pass costs a popcount per word, far less than a second pass would.
-inline std::uint64_t xor_counting(std::span<Word> dst, const Word* __restrict src, std::uint64_t self) {
-    Word* __restrict out = dst.data();
-    std::uint64_t total = 0;
-    for (std::size_t k = 0; k < dst.size(); ++k) {
-        const Word x = out[k] ^ src[k];
-        out[k] = x;
-        total += static_cast<std::uint64_t>(std::popcount(x));
-    }
-    if (test(out, self)) {
-        clear(out, self);
-        --total;
-    }
-    return total;
-}
-
 /// out = in[0] | … | in[m - 1], word by word (m at least 1).
 inline void or_of(std::span<Word> out, const Word* const* in, std::size_t m) {
     for (std::size_t k = 0; k < out.size(); ++k) {

@@ -192,11 +192,8 @@ void Adjacency::reserve_toggles(std::span<const ToggleGroup> groups, RowScratch&
 }
 
 Id Adjacency::narrow_limit(const Row& r, std::size_t lo, std::size_t hi) const noexcept {
-    if (r.degree != 0) {
-        lo = std::min<std::size_t>(lo, bits::word_of(r.id_data()[0]));
-        hi = std::max<std::size_t>(hi, bits::word_of(r.id_data()[r.degree - 1]) + 1);
-    }
-    return promote_limit(promote_above_, hi - lo);
+    const auto [from, to] = with_ids(r, lo, hi);
+    return promote_limit(promote_above_, to - from);
 }
 
 void Adjacency::reserve_group(const ToggleGroup& g, RowScratch& s, RowKeeper* keeper, Needs& need) {

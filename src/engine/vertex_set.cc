@@ -94,17 +94,18 @@ Classes split_masks(const VertexSet& nu, const VertexSet& nv, std::uint64_t u, s
     Word* only_v = scope.words(span) - lo;
     Word* both = scope.words(span) - lo;
     bits::SplitCounts n;
-    if (nu.lo == nv.lo && nu.hi == nv.hi)  // one window, as every row of a dense register has
+    if (nu.lo == nv.lo && nu.hi == nv.hi) {  // one window, as every row of a dense register has
         n = bits::split(span, nu.mask + lo, nv.mask + lo, only_u + lo, only_v + lo, both + lo);
-    else
-    for (std::size_t k = lo; k < hi; ++k) {
-        const Word a = nu.word(k), b = nv.word(k);
-        only_u[k] = a & ~b;
-        only_v[k] = b & ~a;
-        both[k] = a & b;
-        n.only_a += static_cast<std::uint64_t>(std::popcount(only_u[k]));
-        n.only_b += static_cast<std::uint64_t>(std::popcount(only_v[k]));
-        n.both += static_cast<std::uint64_t>(std::popcount(both[k]));
+    } else {
+        for (std::size_t k = lo; k < hi; ++k) {
+            const Word a = nu.word(k), b = nv.word(k);
+            only_u[k] = a & ~b;
+            only_v[k] = b & ~a;
+            both[k] = a & b;
+            n.only_a += static_cast<std::uint64_t>(std::popcount(only_u[k]));
+            n.only_b += static_cast<std::uint64_t>(std::popcount(only_v[k]));
+            n.both += static_cast<std::uint64_t>(std::popcount(both[k]));
+        }
     }
     // Each of u and v is in the other's row, never in its own: one class holds it, once.
     const auto drop = [&](Word* w, std::uint64_t x, std::uint64_t& count) {
